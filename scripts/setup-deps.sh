@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs every package needed to build and test Morvantile on Debian or
+# Ubuntu. Safe to run again: apt-get skips what is already installed.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libcrypto++-dev      # block ciphers and hashes
+  zlib1g-dev           # compression of plaintext before encryption
+  libgtest-dev libgmock-dev   # unit tests
+  libbenchmark-dev     # throughput benchmarks under bench/
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

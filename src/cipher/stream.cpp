@@ -1,0 +1,176 @@
+#include "stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "wipe.h"
+
+namespace morvantile {
+
+void TStream::write(const std::string& bytes) {
+    if (bytes.size() > UINT32_MAX) throw EStreamError("write too large");
+    write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+namespace {
+std::int64_t checked_position(std::int64_t pos) {
+    if (pos < 0) throw EStreamError("negative stream position");
+    return pos;
+}
+
+// Reads from a string at *pos, advancing it.
+std::uint32_t read_from(const std::string& s, std::int64_t& pos, void* buffer, std::uint32_t count) {
+    const auto size = static_cast<std::int64_t>(s.size());
+    if (pos >= size || count == 0) return 0;
+    const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(count, size - pos));
+    std::memcpy(buffer, s.data() + pos, n);
+    pos += n;
+    return n;
+}
+}  // namespace
+
+// ---- TMemoryStream
+
+TMemoryStream::TMemoryStream(const std::string& initial) {
+    reserve_for(initial.size());
+    data_ = initial;
+}
+
+TMemoryStream::~TMemoryStream() { wipe_string(data_); }
+
+void TMemoryStream::reserve_for(std::size_t needed) {
+    if (needed <= data_.capacity()) return;
+    // Grow geometrically, copying by hand so the old block can be wiped.
+    std::string bigger;
+    bigger.reserve(std::max(needed, data_.capacity() * 2));
+    bigger.assign(data_);
+    wipe_string(data_);
+    data_.swap(bigger);
+}
+
+std::uint32_t TMemoryStream::read(void* buffer, std::uint32_t count) {
+    return read_from(data_, pos_, buffer, count);
+}
+
+void TMemoryStream::write(const void* buffer, std::uint32_t count) {
+    if (count == 0) return;
+    const auto end = static_cast<std::size_t>(pos_) + count;
+    reserve_for(end);
+    if (end > data_.size()) data_.resize(end);
+    std::memcpy(data_.data() + pos_, buffer, count);
+    pos_ = static_cast<std::int64_t>(end);
+}
+
+void TMemoryStream::set_position(std::int64_t pos) { pos_ = checked_position(pos); }
+
+void TMemoryStream::set_size(std::int64_t n) {
+    n = checked_position(n);
+    const auto un = static_cast<std::size_t>(n);
+    if (un < data_.size()) {
+        secure_zero(data_.data() + un, data_.size() - un);
+    } else {
+        reserve_for(un);
+    }
+    data_.resize(un);
+    pos_ = std::min(pos_, n);
+}
+
+void TMemoryStream::clear() {
+    wipe_string(data_);
+    pos_ = 0;
+}
+
+std::string TMemoryStream::take() {
+    std::string out;
+    out.swap(data_);
+    pos_ = 0;
+    return out;
+}
+
+// ---- TStringStream
+
+std::uint32_t TStringStream::read(void* buffer, std::uint32_t count) {
+    return read_from(s_, pos_, buffer, count);
+}
+
+void TStringStream::write(const void* buffer, std::uint32_t count) {
+    if (count == 0) return;
+    const auto end = static_cast<std::size_t>(pos_) + count;
+    if (end > s_.size()) s_.resize(end);
+    std::memcpy(s_.data() + pos_, buffer, count);
+    pos_ = static_cast<std::int64_t>(end);
+}
+
+void TStringStream::set_position(std::int64_t pos) { pos_ = checked_position(pos); }
+
+// ---- TFileStream
+
+TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case Mode::Read: flags |= O_RDONLY; break;
+        case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+        case Mode::ReadWrite: flags |= O_RDWR; break;
+    }
+    fd_ = ::open(path.c_str(), flags, 0600);
+    if (fd_ < 0) throw EStreamError("cannot open " + path + ": " + std::strerror(errno));
+}
+
+TFileStream::~TFileStream() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::uint32_t TFileStream::read(void* buffer, std::uint32_t count) {
+    auto* p = static_cast<char*>(buffer);
+    std::uint32_t total = 0;
+    while (total < count) {
+        const ssize_t n = ::pread(fd_, p + total, count - total, pos_);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw EStreamError("cannot read " + path_ + ": " + std::strerror(errno));
+        }
+        if (n == 0) break;
+        total += static_cast<std::uint32_t>(n);
+        pos_ += n;
+    }
+    return total;
+}
+
+void TFileStream::write(const void* buffer, std::uint32_t count) {
+    const auto* p = static_cast<const char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd_, p + done, count - done, pos_);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw EStreamError("cannot write " + path_ + ": " + std::strerror(errno));
+        }
+        done += static_cast<std::uint32_t>(n);
+        pos_ += n;
+    }
+}
+
+void TFileStream::set_position(std::int64_t pos) { pos_ = checked_position(pos); }
+
+std::int64_t TFileStream::size() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) throw EStreamError("cannot stat " + path_ + ": " + std::strerror(errno));
+    return st.st_size;
+}
+
+void TFileStream::flush_to_disk() {
+    if (::fsync(fd_) != 0) throw EStreamError("cannot flush " + path_ + ": " + std::strerror(errno));
+}
+
+void TFileStream::close() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) throw EStreamError("cannot close " + path_ + ": " + std::strerror(errno));
+}
+
+}  // namespace morvantile
