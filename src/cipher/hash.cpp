@@ -1,1 +1,2 @@
-// placeholder
+// Hashes are header-only templates over Crypto++.
+#include "hash.h"

@@ -1,0 +1,33 @@
+// Compression of plaintext before encryption, as a plain zlib stream
+// (2-byte header, deflate data, Adler-32), with nothing added around it.
+// Failures throw ECompressionError / EDecompressionError (message "error").
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "stream.h"
+
+namespace morvantile {
+
+// Deflates n bytes at level 9 (15-bit window, memLevel 8, default strategy;
+// header 78 DA) and returns the complete zlib stream.
+std::string compress_buffer(const void* in, std::size_t n);
+
+// Inflates one zlib stream from the n bytes at `in`; header and checksum
+// are checked and bytes after the end of the stream are ignored. `estimate`
+// is the expected output size, 0 if unknown. Input that ends before the
+// stream does, or that needs a preset dictionary, is an error.
+std::string decompress_buffer(const void* in, std::size_t n, std::size_t estimate = 0);
+
+// Compresses the whole of `src`, from position 0 whatever its position, and
+// writes the result at the current position of `dst`.
+void compress_stream(TStream& src, TStream& dst);
+
+// Decompresses `src` from its current position to its end, writes the
+// result at the current position of `dst`, then sets `dst` to position 0
+// (also when `src` had nothing left). On failure nothing is written and
+// `dst` keeps its position.
+void decompress_stream(TStream& src, TStream& dst);
+
+}  // namespace morvantile

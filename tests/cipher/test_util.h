@@ -1,0 +1,51 @@
+// Small helpers shared by the cipher tests.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+
+namespace morvantile::test {
+
+// "00 1f ab" or "001fab" to raw bytes.
+inline std::string hex(std::string_view text) {
+    std::string out;
+    int hi = -1;
+    for (char c : text) {
+        int v;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else continue;
+        if (hi < 0) {
+            hi = v;
+        } else {
+            out.push_back(static_cast<char>(hi << 4 | v));
+            hi = -1;
+        }
+    }
+    return out;
+}
+
+inline std::string to_hex(std::string_view bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
+inline std::string random_bytes(std::size_t n, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string out(n, '\0');
+    for (auto& c : out) c = static_cast<char>(rng() & 0xFF);
+    return out;
+}
+
+inline const std::uint8_t* u8(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+inline std::uint8_t* u8(std::string& s) { return reinterpret_cast<std::uint8_t*>(s.data()); }
+
+}  // namespace morvantile::test
