@@ -59,9 +59,17 @@ std::uint32_t TMemoryStream::read(void* buffer, std::uint32_t count) {
 void TMemoryStream::write(const void* buffer, std::uint32_t count) {
     if (count == 0) return;
     const auto end = static_cast<std::size_t>(pos_) + count;
+    const char* src = static_cast<const char*>(buffer);
+    if (end > data_.capacity() && src >= data_.data() && src < data_.data() + data_.capacity()) {
+        // The source lies in our own buffer, which growing would free.
+        std::string copy(src, count);
+        write(copy.data(), count);
+        wipe_string(copy);
+        return;
+    }
     reserve_for(end);
     if (end > data_.size()) data_.resize(end);
-    std::memcpy(data_.data() + pos_, buffer, count);
+    std::memmove(data_.data() + pos_, src, count);
     pos_ = static_cast<std::int64_t>(end);
 }
 
@@ -149,6 +157,7 @@ void TFileStream::write(const void* buffer, std::uint32_t count) {
             if (errno == EINTR) continue;
             throw EStreamError("cannot write " + path_ + ": " + std::strerror(errno));
         }
+        if (n == 0) throw EStreamError("cannot write " + path_ + ": no progress");
         done += static_cast<std::uint32_t>(n);
         pos_ += n;
     }
