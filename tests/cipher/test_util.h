@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <random>
 #include <string>
 #include <string_view>
@@ -47,5 +48,17 @@ inline std::string random_bytes(std::size_t n, std::uint32_t seed) {
 
 inline const std::uint8_t* u8(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 inline std::uint8_t* u8(std::string& s) { return reinterpret_cast<std::uint8_t*>(s.data()); }
+
+// Compares byte strings and reports the first difference instead of
+// printing both strings whole.
+inline ::testing::AssertionResult same_bytes(std::string_view actual, std::string_view expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    std::size_t i = 0;
+    while (i < actual.size() && i < expected.size() && actual[i] == expected[i]) ++i;
+    auto around = [&](std::string_view s) { return to_hex(s.substr(i, 16)); };
+    return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
+                                         << ", first difference at byte " << i << ": " << around(actual)
+                                         << " vs " << around(expected);
+}
 
 }  // namespace morvantile::test
