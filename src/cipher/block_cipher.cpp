@@ -181,27 +181,31 @@ void TBlockCipherN<B>::masked_tail(const std::uint8_t* in, std::uint8_t* out, st
 }
 
 template <std::size_t B>
-void TBlockCipherN<B>::encrypt_cbc(const void* vin, void* vout, std::uint32_t n) {
+template <class FullBlocks>
+void TBlockCipherN<B>::blocks_then_tail(const void* vin, void* vout, std::uint32_t n, FullBlocks full) {
     require_init();
     const std::uint8_t* in = as_bytes(vin);
     std::uint8_t* out = as_bytes(vout);
     const std::size_t q = n / B, r = n % B;
-    if (q > 0) {
-        // C0 = E(P0 ^ CV); Ci = E(Pi ^ Ci-1), chained through the output.
-        enc_->AdvancedProcessBlocks(in, CV_, out, B, BlockTransformation::BT_XorInput);
-        if (q > 1) enc_->AdvancedProcessBlocks(in + B, out, out + B, (q - 1) * B, BlockTransformation::BT_XorInput);
-        std::memcpy(CV_, out + (q - 1) * B, B);
-    }
+    if (q > 0) full(in, out, q);
     if (r > 0) masked_tail(in + q * B, out + q * B, r);
 }
 
 template <std::size_t B>
+void TBlockCipherN<B>::encrypt_cbc(const void* vin, void* vout, std::uint32_t n) {
+    blocks_then_tail(vin, vout, n, [this](const std::uint8_t* in, std::uint8_t* out, std::size_t q) {
+        // C0 = E(P0 ^ CV); Ci = E(Pi ^ Ci-1), chained through the output.
+        enc_->AdvancedProcessBlocks(in, CV_, out, B, BlockTransformation::BT_XorInput);
+        if (q > 1) enc_->AdvancedProcessBlocks(in + B, out, out + B, (q - 1) * B, BlockTransformation::BT_XorInput);
+        std::memcpy(CV_, out + (q - 1) * B, B);
+    });
+}
+
+template <std::size_t B>
 void TBlockCipherN<B>::decrypt_cbc(const void* vin, void* vout, std::uint32_t n) {
-    require_init();
-    const std::uint8_t* in = as_bytes(vin);
-    std::uint8_t* out = as_bytes(vout);
-    const std::size_t q = n / B, r = n % B;
-    if (q > 0) {
+    // The partial tail is masked with E of the last ciphertext block, as in
+    // encryption.
+    blocks_then_tail(vin, vout, n, [this](const std::uint8_t* in, std::uint8_t* out, std::size_t q) {
         // Keep the last ciphertext block before an in-place pass overwrites
         // it; decrypt back to front so each block's predecessor is still
         // ciphertext when it is needed.
@@ -212,10 +216,7 @@ void TBlockCipherN<B>::decrypt_cbc(const void* vin, void* vout, std::uint32_t n)
                                         BlockTransformation::BT_ReverseDirection | BlockTransformation::BT_AllowParallel);
         dec_->ProcessAndXorBlock(in, CV_, out);
         std::memcpy(CV_, last, B);
-    }
-    // The partial tail is masked with E of the last ciphertext block, as in
-    // encryption.
-    if (r > 0) masked_tail(in + q * B, out + q * B, r);
+    });
 }
 
 template <std::size_t B>
@@ -252,26 +253,17 @@ void TBlockCipherN<B>::decrypt_cfb8bit(const void* vin, void* vout, std::uint32_
 
 template <std::size_t B>
 void TBlockCipherN<B>::encrypt_cfbblock(const void* vin, void* vout, std::uint32_t n) {
-    require_init();
-    const std::uint8_t* in = as_bytes(vin);
-    std::uint8_t* out = as_bytes(vout);
-    const std::size_t q = n / B, r = n % B;
-    if (q > 0) {
+    blocks_then_tail(vin, vout, n, [this](const std::uint8_t* in, std::uint8_t* out, std::size_t q) {
         // C0 = E(CV) ^ P0; Ci = E(Ci-1) ^ Pi.
         enc_->ProcessAndXorBlock(CV_, in, out);
         if (q > 1) enc_->AdvancedProcessBlocks(out, in + B, out + B, (q - 1) * B, 0);
         std::memcpy(CV_, out + (q - 1) * B, B);
-    }
-    if (r > 0) masked_tail(in + q * B, out + q * B, r);
+    });
 }
 
 template <std::size_t B>
 void TBlockCipherN<B>::decrypt_cfbblock(const void* vin, void* vout, std::uint32_t n) {
-    require_init();
-    const std::uint8_t* in = as_bytes(vin);
-    std::uint8_t* out = as_bytes(vout);
-    const std::size_t q = n / B, r = n % B;
-    if (q > 0) {
+    blocks_then_tail(vin, vout, n, [this](const std::uint8_t* in, std::uint8_t* out, std::size_t q) {
         // Pi = E(Ci-1) ^ Ci, back to front so that an in-place pass still
         // finds each Ci-1 as ciphertext.
         alignas(16) std::uint8_t last[B];
@@ -280,21 +272,17 @@ void TBlockCipherN<B>::decrypt_cfbblock(const void* vin, void* vout, std::uint32
             enc_->AdvancedProcessBlocks(in, in + B, out + B, (q - 1) * B, BlockTransformation::BT_ReverseDirection);
         enc_->ProcessAndXorBlock(CV_, in, out);
         std::memcpy(CV_, last, B);
-    }
-    if (r > 0) masked_tail(in + q * B, out + q * B, r);
+    });
 }
 
 template <std::size_t B>
 void TBlockCipherN<B>::encrypt_ofb(const void* vin, void* vout, std::uint32_t n) {
-    require_init();
-    const std::uint8_t* in = as_bytes(vin);
-    std::uint8_t* out = as_bytes(vout);
-    const std::size_t q = n / B, r = n % B;
-    for (std::size_t i = 0; i < q; ++i) {
-        enc_->ProcessBlock(CV_);
-        xor_into<B>(out + i * B, in + i * B, CV_);
-    }
-    if (r > 0) masked_tail(in + q * B, out + q * B, r);
+    blocks_then_tail(vin, vout, n, [this](const std::uint8_t* in, std::uint8_t* out, std::size_t q) {
+        for (std::size_t i = 0; i < q; ++i) {
+            enc_->ProcessBlock(CV_);
+            xor_into<B>(out + i * B, in + i * B, CV_);
+        }
+    });
 }
 
 template <std::size_t B>

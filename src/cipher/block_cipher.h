@@ -152,6 +152,10 @@ protected:
 private:
     // CV := E(CV); out := the r tail bytes xor the first r bytes of CV.
     void masked_tail(const std::uint8_t* in, std::uint8_t* out, std::size_t r);
+    // The shape shared by CBC, CFBblock and OFB: the q full blocks through
+    // `full(in, out, q)`, then a final partial block masked with E(CV).
+    template <class FullBlocks>
+    void blocks_then_tail(const void* in, void* out, std::uint32_t n, FullBlocks full);
 
     alignas(16) std::uint8_t IV_[B];
     alignas(16) std::uint8_t CV_[B];

@@ -2,18 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "test_util.h"
+
 #include <random>
 
 using namespace morvantile;
 
 namespace {
 
-std::string random_bytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
+using test::random_bytes;
 
 // Written independently of the codec: bit by bit, then the line rule
 // (68 per line, CR LF between lines, and a trailing CR LF only when the

@@ -1,6 +1,8 @@
 #include "cipher/compression.h"
 
 #include <gtest/gtest.h>
+
+#include "test_util.h"
 #include <zlib.h>
 
 #include <random>
@@ -11,12 +13,7 @@ using namespace morvantile;
 
 namespace {
 
-std::string random_bytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
+using test::random_bytes;
 
 std::string pack(const std::string& s) { return compress_buffer(s.data(), s.size()); }
 std::string unpack(const std::string& s, std::size_t estimate = 0) {

@@ -19,19 +19,12 @@
 namespace morvantile {
 namespace {
 
+using test::digest_of;
 using test::hex;
 using test::random_bytes;
 using test::to_hex;
 using test::u8;
 
-std::string digest_of(int hash, std::string_view password) {
-    auto h = hash_class_at(hash)->create();
-    h->hash_init();
-    h->hash_update_string(password);
-    std::string d(h->HashSize() / 8, '\0');
-    h->hash_final(u8(d));
-    return d;
-}
 
 std::string encrypt_block(TBlockCipher& c, const std::string& block) {
     std::string out(block.size(), '\0');

@@ -149,7 +149,9 @@ TEST(Modes, EverySuiteRoundTrips) {
                     enc->init_with_password("pass word", *hash_class_at(h));
                     const std::string cipher = run(*enc, true, plain);
                     ASSERT_EQ(cipher.size(), n);
-                    if (n >= B) EXPECT_NE(cipher, plain);
+                    if (n >= B) {
+                        EXPECT_NE(cipher, plain);
+                    }
                     auto dec = cipher_class_at(a)->create();
                     dec->SetCipherMode(m);
                     dec->init_with_password("pass word", *hash_class_at(h));

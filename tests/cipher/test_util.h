@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "cipher/catalogue.h"
+
 namespace morvantile::test {
 
 // "00 1f ab" or "001fab" to raw bytes.
@@ -48,6 +50,16 @@ inline std::string random_bytes(std::size_t n, std::uint32_t seed) {
 
 inline const std::uint8_t* u8(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 inline std::uint8_t* u8(std::string& s) { return reinterpret_cast<std::uint8_t*>(s.data()); }
+
+// The digest of `message` with the hash at catalogue index `hash`.
+inline std::string digest_of(int hash, std::string_view message) {
+    auto h = hash_class_at(hash)->create();
+    h->hash_init();
+    h->hash_update_string(message);
+    std::string d(h->HashSize() / 8, '\0');
+    h->hash_final(reinterpret_cast<std::uint8_t*>(d.data()));
+    return d;
+}
 
 // Compares byte strings and reports the first difference instead of
 // printing both strings whole.
