@@ -323,3 +323,29 @@ TEST(KeySetup, CatalogueOrderIsStable) {
 
 }  // namespace
 }  // namespace morvantile
+
+namespace morvantile {
+namespace {
+
+TEST(KeySetup, BurnWipesTheKeyScheduleInPlace) {
+    // Blowfish keeps its key-dependent P-array and S-boxes (over 4 KiB)
+    // inside the cipher object, so its bytes show whether burning wiped them.
+    TBlowfish c;
+    c.init_key(random_bytes(16, 15), 128);
+    const std::string keyed(reinterpret_cast<const char*>(&c), sizeof c);
+    c.burn();
+    const std::string burnt(reinterpret_cast<const char*>(&c), sizeof c);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < sizeof c; ++i) kept += keyed[i] != 0 && keyed[i] == burnt[i];
+    // What may survive: pointers, flags and sizes, nothing like a schedule.
+    EXPECT_LT(kept, 128u) << "of " << sizeof c << " bytes";
+    EXPECT_GT(sizeof c, 4096u);
+    // IV and CV (8 bytes each) are left as 0xFF bytes.
+    const std::string ff(8, '\xff');
+    const auto first = burnt.find(ff);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(burnt.find(ff, first + 8), std::string::npos);
+}
+
+}  // namespace
+}  // namespace morvantile
