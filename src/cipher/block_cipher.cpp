@@ -16,9 +16,16 @@ namespace {
 
 constexpr std::uint32_t kStreamChunk = 8192;
 
+// out := a xor b for one block, word by word. Both operands are read before
+// anything is written, since out may be a or b (modes run in place).
 template <std::size_t N>
 inline void xor_into(std::uint8_t* out, const std::uint8_t* a, const std::uint8_t* b) {
-    for (std::size_t i = 0; i < N; ++i) out[i] = a[i] ^ b[i];
+    static_assert(N % 8 == 0);
+    std::uint64_t x[N / 8], y[N / 8];
+    std::memcpy(x, a, N);
+    std::memcpy(y, b, N);
+    for (std::size_t i = 0; i < N / 8; ++i) x[i] ^= y[i];
+    std::memcpy(out, x, N);
 }
 
 inline const std::uint8_t* as_bytes(const void* p) { return static_cast<const std::uint8_t*>(p); }
