@@ -66,7 +66,9 @@ void TCipher::init_with_password(std::string_view password, const HashClass& has
     if (initialised_) burn();
     std::uint8_t digest[kMaxDigestBytes];
     const std::size_t digest_len = hash.hash_size / 8;
+    static_assert(kMaxDigestBytes >= 512 / 8, "room for the largest digest in the catalogue");
     try {
+        if (digest_len > sizeof digest) throw ECipherError(kDigestAllocFailed);
         auto h = hash.create();
         h->hash_init();
         h->hash_update_string(password);
@@ -77,7 +79,7 @@ void TCipher::init_with_password(std::string_view password, const HashClass& has
         secure_fill(digest, sizeof digest, 0xFF);
         throw ECipherError(kDigestAllocFailed);
     }
-    secure_fill(digest, digest_len, 0xFF);
+    secure_fill(digest, sizeof digest, 0xFF);
 }
 
 std::uint32_t TCipher::encrypt_stream(TStream& in, TStream& out, std::uint32_t count) {
