@@ -58,31 +58,6 @@ inline void put3(std::uint8_t* out, std::uint32_t v) {
     out[2] = static_cast<std::uint8_t>(v);
 }
 
-// A read-only stream over a view, so the whole-string encoder does not have
-// to copy (and later wipe) its input.
-class ViewStream final : public TStream {
-public:
-    explicit ViewStream(std::string_view v) : v_(v) {}
-    std::uint32_t read(void* buffer, std::uint32_t count) override {
-        if (pos_ >= v_.size()) return 0;
-        const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(count, v_.size() - pos_));
-        std::memcpy(buffer, v_.data() + pos_, n);
-        pos_ += n;
-        return n;
-    }
-    void write(const void*, std::uint32_t) override { throw EStreamError("read-only stream"); }
-    std::int64_t position() const override { return static_cast<std::int64_t>(pos_); }
-    void set_position(std::int64_t pos) override {
-        if (pos < 0) throw EStreamError("negative stream position");
-        pos_ = static_cast<std::size_t>(pos);
-    }
-    std::int64_t size() const override { return static_cast<std::int64_t>(v_.size()); }
-
-private:
-    std::string_view v_;
-    std::size_t pos_ = 0;
-};
-
 // Wipes a fixed buffer when the codec leaves, also by an exception.
 template <std::size_t N, typename T>
 struct WipedBuffer {
@@ -227,7 +202,7 @@ std::string mime_encode(std::string_view bytes) {
     // Reserved up front so the result never moves while being written.
     const std::uint64_t n = bytes.size();
     text.reserve((n + 2) / 3 * 4 + n / kMimeLineBytes * 2 + 2);
-    ViewStream in(bytes);
+    TViewStream in(bytes);
     TStringStream out(text);
     mime_encode_stream(in, out);
     return text;
@@ -238,7 +213,7 @@ std::string mime_decode(std::string_view text) {
     // The decoded bytes may be plaintext; reserving the most they can be
     // means no reallocation leaves an unwiped copy behind.
     bytes.reserve(text.size() / 4 * 3 + 2);
-    ViewStream in(text);
+    TViewStream in(text);
     TStringStream out(bytes);
     try {
         mime_decode_stream(in, out);

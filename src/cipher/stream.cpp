@@ -23,7 +23,7 @@ std::int64_t checked_position(std::int64_t pos) {
 }
 
 // Reads from a string at *pos, advancing it.
-std::uint32_t read_from(const std::string& s, std::int64_t& pos, void* buffer, std::uint32_t count) {
+std::uint32_t read_from(std::string_view s, std::int64_t& pos, void* buffer, std::uint32_t count) {
     const auto size = static_cast<std::int64_t>(s.size());
     if (pos >= size || count == 0) return 0;
     const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(count, size - pos));
@@ -114,6 +114,14 @@ void TStringStream::write(const void* buffer, std::uint32_t count) {
 }
 
 void TStringStream::set_position(std::int64_t pos) { pos_ = checked_position(pos); }
+
+// ---- TViewStream
+
+std::uint32_t TViewStream::read(void* buffer, std::uint32_t count) { return read_from(v_, pos_, buffer, count); }
+
+void TViewStream::write(const void*, std::uint32_t) { throw EStreamError("write to a read-only stream"); }
+
+void TViewStream::set_position(std::int64_t pos) { pos_ = checked_position(pos); }
 
 // ---- TFileStream
 

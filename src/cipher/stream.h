@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace morvantile {
 
@@ -76,6 +77,24 @@ public:
 
 private:
     std::string& s_;
+    std::int64_t pos_ = 0;
+};
+
+// A read-only stream over bytes the caller keeps alive, so that encoding or
+// decrypting a string needs no copy of it (and no copy to wipe).
+class TViewStream : public TStream {
+public:
+    explicit TViewStream(std::string_view bytes) : v_(bytes) {}
+
+    std::uint32_t read(void* buffer, std::uint32_t count) override;
+    void write(const void* buffer, std::uint32_t count) override;
+    using TStream::write;
+    std::int64_t position() const override { return pos_; }
+    void set_position(std::int64_t pos) override;
+    std::int64_t size() const override { return static_cast<std::int64_t>(v_.size()); }
+
+private:
+    std::string_view v_;
     std::int64_t pos_ = 0;
 };
 
