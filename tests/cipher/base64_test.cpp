@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_util.h"
+#include "support/test_util.h"
 
 #include <random>
 

@@ -14,7 +14,7 @@
 #include "cipher/catalogue.h"
 #include "cipher/ciphers.h"
 #include "cipher/stream.h"
-#include "test_util.h"
+#include "support/test_util.h"
 
 namespace morvantile {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "cipher/catalogue.h"
 #include "cipher/ciphers.h"
-#include "test_util.h"
+#include "support/test_util.h"
 
 namespace morvantile {
 namespace {

@@ -1,4 +1,4 @@
-// Small helpers shared by the cipher tests.
+// Small helpers shared by the tests.
 #pragma once
 
 #include <cstdint>
