@@ -1,0 +1,93 @@
+#include "textcrypt/password_list_cipher.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+#include "cipher/base64.h"
+#include "cipher/catalogue.h"
+#include "cipher/compression.h"
+#include "cipher/stream.h"
+#include "cipher/wipe.h"
+
+namespace morvantile {
+
+namespace {
+
+struct BurnOnExit {
+    TBlockCipher& cipher;
+    ~BurnOnExit() { cipher.burn(); }
+};
+
+std::uint32_t whole_size(const TStream& s) {
+    if (s.size() > std::numeric_limits<std::uint32_t>::max()) throw EStreamError("stream too large");
+    return static_cast<std::uint32_t>(s.size());
+}
+
+std::string encrypt_entry(std::string_view text, TBlockCipher& cipher, ErrorReporter& errors) {
+    const char* failure = "Encrypt (with compression) error for password list!";
+    try {
+        TMemoryStream compressed;
+        failure = "Failed compression of password list!";
+        TViewStream source(text);
+        compress_stream(source, compressed);
+
+        TMemoryStream encrypted;
+        failure = "Failed encryption of password list!";
+        compressed.set_position(0);
+        cipher.encrypt_stream(compressed, encrypted, whole_size(compressed));
+
+        std::string line;
+        failure = "Failed MIME encoding of password list!";
+        encrypted.set_position(0);
+        TStringStream out(line);
+        mime_encode_stream(encrypted, out);
+        line.erase(std::remove_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }),
+                   line.end());
+        return line;
+    } catch (...) {
+        errors.show_error(failure);
+        return {};
+    }
+}
+
+std::string decrypt_entry(std::string_view stored, TBlockCipher& cipher, ErrorReporter& errors) {
+    const char* failure = "Failed MIME decoding of password list!";
+    try {
+        TMemoryStream decoded;
+        TViewStream source(stored);
+        mime_decode_stream(source, decoded);
+        if (decoded.size() == 0) return {};
+
+        TMemoryStream decrypted;
+        failure = "Failed decryption of password list!\r\nPassword Manager unavailable this session.";
+        decoded.set_position(0);
+        cipher.decrypt_stream(decoded, decrypted, whole_size(decoded));
+
+        TMemoryStream plain;
+        failure = "Failed to decompress password list!\r\nPassword Manager unavailable this session.";
+        decrypted.set_position(0);
+        decompress_stream(decrypted, plain);
+        return plain.take();
+    } catch (...) {
+        errors.show_error(failure);
+        return {};
+    }
+}
+
+}  // namespace
+
+std::string passwordlistencryption(std::string_view text, char code, std::string_view list_password,
+                                   ErrorReporter& errors) {
+    // The key setup of the fixed suite cannot fail for any password; a
+    // failure here would be a fault of the engine and goes to the caller.
+    std::unique_ptr<TBlockCipher> cipher = cipher_class_at(4)->create();
+    BurnOnExit burn{*cipher};
+    cipher->SetCipherMode(TCipherMode::cmCBC);
+    cipher->init_with_password(list_password, *hash_class_at(0));
+    if (code == 'e') return encrypt_entry(text, *cipher, errors);
+    if (code == 'd') return decrypt_entry(text, *cipher, errors);
+    return {};
+}
+
+}  // namespace morvantile

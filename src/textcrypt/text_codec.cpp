@@ -1,0 +1,233 @@
+#include "textcrypt/text_codec.h"
+
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include "cipher/base64.h"
+#include "cipher/compression.h"
+#include "cipher/stream.h"
+#include "cipher/wipe.h"
+#include "config/settings.h"
+
+namespace morvantile {
+
+const std::string_view kDecompressionHint =
+    "Is the text encrypted? Are your encryption settings correct?\r\n"
+    "   > your settings must match those used to encrypt!\r\n"
+    "Was Hardcore Mode used to encrypt?\r\n"
+    "   > go to Options, Algorithm and toggle Hardcore Mode\r\n"
+    "Did you type the correct password?\r\n"
+    "   > do not modify clipboard contents during password\r\n"
+    "   > entry. Type in the password or use the Manager";
+
+std::string_view codec_step_message(CodecStep step) {
+    switch (step) {
+        case CodecStep::CipherCreation: return "Cipher creation error!";
+        case CodecStep::ChainingMode: return "Failed to set ciphermode!";
+        case CodecStep::KeySetup: return "Failed to perform hashing!";
+        case CodecStep::Compression: return "Failed compression!";
+        case CodecStep::Encryption: return "Failed encryption!";
+        case CodecStep::MimeEncoding: return "Failed MIME encoding!";
+        case CodecStep::MimeDecoding: return "Failed MIME decoding!";
+        case CodecStep::Decryption: return "Failed decryption!";
+        case CodecStep::Decompression: return kDecompressionHint;
+    }
+    return {};
+}
+
+CodecResult CodecResult::success(std::string text) {
+    CodecResult r;
+    r.text_ = std::move(text);
+    return r;
+}
+
+CodecResult CodecResult::failure(CodecStep step) {
+    CodecResult r;
+    r.failed_ = step;
+    return r;
+}
+
+CodecResult::CodecResult(CodecResult&& other) noexcept
+    : text_(std::move(other.text_)), failed_(other.failed_) {
+    wipe_string(other.text_);
+}
+
+CodecResult& CodecResult::operator=(CodecResult&& other) noexcept {
+    if (this != &other) {
+        wipe_string(text_);
+        text_ = std::move(other.text_);
+        wipe_string(other.text_);
+        failed_ = other.failed_;
+    }
+    return *this;
+}
+
+CodecResult::~CodecResult() { wipe_string(text_); }
+
+std::string_view CodecResult::message() const {
+    return failed_ ? codec_step_message(*failed_) : std::string_view{};
+}
+
+std::string CodecResult::take_text() {
+    std::string out = std::move(text_);
+    wipe_string(text_);
+    return out;
+}
+
+std::string start_separator() { return "[-START " + version_text() + " START-]\r\n"; }
+std::string end_separator() { return "\r\n[-END " + version_text() + " END-]\r\n"; }
+
+std::string_view strip_separator_lines(std::string_view text) {
+    constexpr std::string_view kStart = "[-START ", kStartEnd = " START-]";
+    constexpr std::string_view kEnd = "[-END ", kEndEnd = " END-]";
+    const std::size_t first_break = text.find("\r\n");
+    if (first_break == std::string_view::npos) return text;
+    const std::string_view first = text.substr(0, first_break);
+    if (!first.starts_with(kStart) || !first.ends_with(kStartEnd)) return text;
+
+    std::string_view rest = text.substr(first_break + 2);
+    if (rest.ends_with("\r\n")) rest.remove_suffix(2);
+    const std::size_t last_break = rest.rfind("\r\n");
+    if (last_break == std::string_view::npos) return text;
+    const std::string_view last = rest.substr(last_break + 2);
+    if (!last.starts_with(kEnd) || !last.ends_with(kEndEnd)) return text;
+    return rest.substr(0, last_break);
+}
+
+namespace {
+
+// A cipher object keyed for one pass; burned however the pass ends.
+class PassCipher {
+public:
+    std::optional<CodecStep> setup(const CipherSetup& suite, std::string_view password) {
+        const CipherClass* cls = cipher_class_at(suite.algorithm);
+        if (cls == nullptr) return CodecStep::CipherCreation;
+        try {
+            cipher_ = cls->create();
+        } catch (...) {
+            return CodecStep::CipherCreation;
+        }
+        const std::optional<TCipherMode> mode = cipher_mode_at(suite.chaining_mode);
+        if (!mode) return CodecStep::ChainingMode;
+        cipher_->SetCipherMode(*mode);
+        const HashClass* hash = hash_class_at(suite.hash);
+        if (hash == nullptr) return CodecStep::KeySetup;
+        try {
+            cipher_->init_with_password(password, *hash);
+        } catch (...) {
+            return CodecStep::KeySetup;
+        }
+        return std::nullopt;
+    }
+
+    TBlockCipher& operator*() { return *cipher_; }
+
+    ~PassCipher() {
+        if (cipher_) cipher_->burn();
+    }
+
+private:
+    std::unique_ptr<TBlockCipher> cipher_;
+};
+
+// Runs one stream operation of the cipher over all of `in` (from its start)
+// into `out`; false on any failure.
+template <typename Op>
+bool run_cipher(TStream& in, TMemoryStream& out, Op op) {
+    try {
+        const std::int64_t n = in.size();
+        if (n > std::numeric_limits<std::uint32_t>::max()) return false;
+        in.set_position(0);
+        op(in, out, static_cast<std::uint32_t>(n));
+        out.set_position(0);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, std::string_view password,
+                         bool append_separators) {
+    PassCipher cipher;
+    if (auto failed = cipher.setup(setup, password)) return CodecResult::failure(*failed);
+
+    TMemoryStream compressed;
+    try {
+        TViewStream source(plaintext);
+        compress_stream(source, compressed);
+    } catch (...) {
+        return CodecResult::failure(CodecStep::Compression);
+    }
+
+    TMemoryStream encrypted;
+    if (!run_cipher(compressed, encrypted, [&](TStream& i, TStream& o, std::uint32_t n) {
+            (*cipher).encrypt_stream(i, o, n);
+        }))
+        return CodecResult::failure(CodecStep::Encryption);
+
+    std::string block;
+    try {
+        if (append_separators) block = start_separator();
+        TStringStream text(block);
+        text.set_position(static_cast<std::int64_t>(block.size()));
+        mime_encode_stream(encrypted, text);
+        if (append_separators) block += end_separator();
+    } catch (...) {
+        return CodecResult::failure(CodecStep::MimeEncoding);
+    }
+    return CodecResult::success(std::move(block));
+}
+
+CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::string_view password,
+                         bool decompress) {
+    PassCipher cipher;
+    if (auto failed = cipher.setup(setup, password)) return CodecResult::failure(*failed);
+
+    TMemoryStream decoded;
+    try {
+        TViewStream source(text);
+        mime_decode_stream(source, decoded);
+    } catch (...) {
+        return CodecResult::failure(CodecStep::MimeDecoding);
+    }
+
+    TMemoryStream decrypted;
+    if (!run_cipher(decoded, decrypted, [&](TStream& i, TStream& o, std::uint32_t n) {
+            (*cipher).decrypt_stream(i, o, n);
+        }))
+        return CodecResult::failure(CodecStep::Decryption);
+
+    if (!decompress) return CodecResult::success(decrypted.take());
+    // Nothing decoded (an empty text, or one without a single base64
+    // character) is an empty plaintext, not an error.
+    if (decrypted.size() == 0) return CodecResult::success({});
+    TMemoryStream plain;
+    try {
+        decompress_stream(decrypted, plain);
+    } catch (...) {
+        return CodecResult::failure(CodecStep::Decompression);
+    }
+    return CodecResult::success(plain.take());
+}
+
+CodecOptions codec_options(const Settings& s) {
+    return {s.cipher_setup(), s.HardcoreMode, s.AppendSeparator, !s.NoDecompress};
+}
+
+CodecResult encrypt_message(std::string_view plaintext, std::string_view password, const CodecOptions& options) {
+    CodecResult inner = encrypt_text(plaintext, options.setup, password, options.append_separators);
+    if (!options.hardcore || !inner.ok()) return inner;
+    return encrypt_text(inner.text(), kHardcoreSuite, password, options.append_separators);
+}
+
+CodecResult decrypt_message(std::string_view text, std::string_view password, const CodecOptions& options) {
+    if (!options.hardcore) return decrypt_text(text, options.setup, password, options.decompress);
+    CodecResult outer = decrypt_text(text, kHardcoreSuite, password, options.decompress);
+    if (!outer.ok()) return outer;
+    return decrypt_text(strip_separator_lines(outer.text()), options.setup, password, options.decompress);
+}
+
+}  // namespace morvantile
