@@ -269,6 +269,11 @@ bool ConfigFile::writeinifile(std::string_view mode) {
     return save(ini);
 }
 
+bool ConfigFile::write_at_exit() {
+    if (settings_.NoConfig && runtime_.CmdNoConfig) return true;
+    return writeinifile(settings_.NoConfig ? "noconfig" : "normal");
+}
+
 std::optional<FormPlacement> ConfigFile::read_placement(std::string_view form) const {
     IniFile ini;
     try {

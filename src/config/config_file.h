@@ -64,6 +64,11 @@ public:
     // a whole or not at all. Returns false after reporting a failure.
     bool writeinifile(std::string_view mode);
 
+    // What the program writes when it closes: nothing when both the file
+    // and the command line said noconfig, only NoConfig when the file did
+    // (or the options dialog ticked it), otherwise everything.
+    bool write_at_exit();
+
     // The dialogs' placement, read when they open and written when they
     // close (whatever NoConfig says).
     std::optional<FormPlacement> read_placement(std::string_view form) const;

@@ -113,6 +113,35 @@ TEST_F(ConfigFileTest, NoConfigModeTouchesOnlyAnExistingFile) {
     EXPECT_EQ(slurp(file_), "[misc]\r\nAutoCopy=0\r\nNoConfig=1\r\n");
 }
 
+TEST_F(ConfigFileTest, ExitWriteFollowsBothNoConfigFlags) {
+    spit(file_, "[misc]\r\nAutoCopy=0\r\n");
+    const std::string before = slurp(file_);
+    {
+        ProgramRun run(file_);  // started with noconfig, left as it was
+        run.runtime.CmdNoConfig = run.settings.NoConfig = true;
+        ASSERT_TRUE(run.config.write_at_exit());
+        EXPECT_EQ(slurp(file_), before);
+    }
+    {
+        ProgramRun run(file_);  // started with noconfig, then "No config file" cleared
+        run.runtime.CmdNoConfig = true;
+        ASSERT_TRUE(run.config.write_at_exit());
+        EXPECT_NE(slurp(file_).find("HotKeysEnabled=0"), std::string::npos) << "start values written";
+    }
+    {
+        ProgramRun run(file_);  // "No config file" ticked during the run
+        run.config.readinifile();
+        run.settings.NoConfig = true;
+        run.settings.AutoPaste = false;
+        ASSERT_TRUE(run.config.write_at_exit());
+        ProgramRun next(file_);
+        next.config.readinifile();
+        EXPECT_TRUE(next.settings.NoConfig);
+        IniFile ini = IniFile::load(file_.string());
+        EXPECT_TRUE(ini.read_bool("misc", "AutoPaste", false)) << "earlier options stay in the file";
+    }
+}
+
 TEST_F(ConfigFileTest, ValueEncodings) {
     spit(file_,
          "[misc]\nAutoCopy=yes\nAutoPaste=2\nHints = 0 \nTrayHint=$2\nDecryptView=0x1\n"
