@@ -236,13 +236,27 @@ void ConfigFile::write_password_list(IniFile& ini) {
     for (std::size_t i = 0; i < stored.size(); ++i) ini.write_string(kPasswordList, std::to_string(i + 1), stored[i]);
 }
 
+void ConfigFile::report_write_failure() {
+    errors_.show_error("Could not write to config file:\r\n" + runtime_.ConfigFileName);
+}
+
+std::optional<IniFile> ConfigFile::load_for_update() {
+    try {
+        return IniFile::load(runtime_.ConfigFileName);
+    } catch (const EIniFileError&) {
+        // Replacing a file that cannot be read would lose what it holds.
+        report_write_failure();
+        return std::nullopt;
+    }
+}
+
 bool ConfigFile::save(const IniFile& ini) {
     try {
         make_parent_folders(runtime_.ConfigFileName);
         ini.save(runtime_.ConfigFileName);
         return true;
     } catch (...) {
-        errors_.show_error("Could not write to config file:\r\n" + runtime_.ConfigFileName);
+        report_write_failure();
         return false;
     }
 }
@@ -252,14 +266,9 @@ bool ConfigFile::writeinifile(std::string_view mode) {
     if (!normal && mode != "noconfig") return true;
     if (!normal && !file_exists(runtime_.ConfigFileName)) return true;
 
-    IniFile ini;
-    try {
-        ini = IniFile::load(runtime_.ConfigFileName);
-    } catch (const EIniFileError&) {
-        // Replacing a file that cannot be read would lose what it holds.
-        errors_.show_error("Could not write to config file:\r\n" + runtime_.ConfigFileName);
-        return false;
-    }
+    std::optional<IniFile> loaded = load_for_update();
+    if (!loaded) return false;
+    IniFile& ini = *loaded;
     if (normal) {
         write_options(ini, settings_);
         write_password_list(ini);
@@ -298,13 +307,9 @@ std::optional<FormPlacement> ConfigFile::read_placement(std::string_view form) c
 }
 
 bool ConfigFile::write_placement(std::string_view form, const FormPlacement& p) {
-    IniFile ini;
-    try {
-        ini = IniFile::load(runtime_.ConfigFileName);
-    } catch (const EIniFileError&) {
-        errors_.show_error("Could not write to config file:\r\n" + runtime_.ConfigFileName);
-        return false;
-    }
+    std::optional<IniFile> loaded = load_for_update();
+    if (!loaded) return false;
+    IniFile& ini = *loaded;
     const std::string section = placement_section(form);
     auto four = [](int a, int b, int c, int d) {
         return std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c) + "," + std::to_string(d);

@@ -77,7 +77,11 @@ public:
 private:
     void read_password_list(const IniFile& ini);
     void write_password_list(IniFile& ini);
+    // The file as it is now, to be changed and saved; nullopt (reported)
+    // when it exists but cannot be read.
+    std::optional<IniFile> load_for_update();
     bool save(const IniFile& ini);
+    void report_write_failure();
 
     Settings& settings_;
     RuntimeState& runtime_;
