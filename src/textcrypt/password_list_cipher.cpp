@@ -2,22 +2,17 @@
 
 #include <algorithm>
 #include <limits>
-#include <memory>
 
 #include "cipher/base64.h"
 #include "cipher/catalogue.h"
 #include "cipher/compression.h"
 #include "cipher/stream.h"
 #include "cipher/wipe.h"
+#include "textcrypt/keyed_cipher.h"
 
 namespace morvantile {
 
 namespace {
-
-struct BurnOnExit {
-    TBlockCipher& cipher;
-    ~BurnOnExit() { cipher.burn(); }
-};
 
 std::uint32_t whole_size(const TStream& s) {
     if (s.size() > std::numeric_limits<std::uint32_t>::max()) throw EStreamError("stream too large");
@@ -81,10 +76,8 @@ std::string passwordlistencryption(std::string_view text, char code, std::string
                                    ErrorReporter& errors) {
     // The key setup of the fixed suite cannot fail for any password; a
     // failure here would be a fault of the engine and goes to the caller.
-    std::unique_ptr<TBlockCipher> cipher = cipher_class_at(4)->create();
-    BurnOnExit burn{*cipher};
-    cipher->SetCipherMode(TCipherMode::cmCBC);
-    cipher->init_with_password(list_password, *hash_class_at(0));
+    KeyedCipher cipher;
+    if (cipher.key(kHardcoreSuite, list_password)) throw ECipherError("password list cipher unavailable");
     if (code == 'e') return encrypt_entry(text, *cipher, errors);
     if (code == 'd') return decrypt_entry(text, *cipher, errors);
     return {};

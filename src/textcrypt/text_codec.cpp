@@ -9,6 +9,7 @@
 #include "cipher/stream.h"
 #include "cipher/wipe.h"
 #include "config/settings.h"
+#include "textcrypt/keyed_cipher.h"
 
 namespace morvantile {
 
@@ -97,40 +98,6 @@ std::string_view strip_separator_lines(std::string_view text) {
 
 namespace {
 
-// A cipher object keyed for one pass; burned however the pass ends.
-class PassCipher {
-public:
-    std::optional<CodecStep> setup(const CipherSetup& suite, std::string_view password) {
-        const CipherClass* cls = cipher_class_at(suite.algorithm);
-        if (cls == nullptr) return CodecStep::CipherCreation;
-        try {
-            cipher_ = cls->create();
-        } catch (...) {
-            return CodecStep::CipherCreation;
-        }
-        const std::optional<TCipherMode> mode = cipher_mode_at(suite.chaining_mode);
-        if (!mode) return CodecStep::ChainingMode;
-        cipher_->SetCipherMode(*mode);
-        const HashClass* hash = hash_class_at(suite.hash);
-        if (hash == nullptr) return CodecStep::KeySetup;
-        try {
-            cipher_->init_with_password(password, *hash);
-        } catch (...) {
-            return CodecStep::KeySetup;
-        }
-        return std::nullopt;
-    }
-
-    TBlockCipher& operator*() { return *cipher_; }
-
-    ~PassCipher() {
-        if (cipher_) cipher_->burn();
-    }
-
-private:
-    std::unique_ptr<TBlockCipher> cipher_;
-};
-
 // Runs one stream operation of the cipher over all of `in` (from its start)
 // into `out`; false on any failure.
 template <typename Op>
@@ -151,8 +118,8 @@ bool run_cipher(TStream& in, TMemoryStream& out, Op op) {
 
 CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, std::string_view password,
                          bool append_separators) {
-    PassCipher cipher;
-    if (auto failed = cipher.setup(setup, password)) return CodecResult::failure(*failed);
+    KeyedCipher cipher;
+    if (auto failed = cipher.key(setup, password)) return CodecResult::failure(*failed);
 
     TMemoryStream compressed;
     try {
@@ -164,7 +131,7 @@ CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, s
 
     TMemoryStream encrypted;
     if (!run_cipher(compressed, encrypted, [&](TStream& i, TStream& o, std::uint32_t n) {
-            (*cipher).encrypt_stream(i, o, n);
+            cipher->encrypt_stream(i, o, n);
         }))
         return CodecResult::failure(CodecStep::Encryption);
 
@@ -183,8 +150,8 @@ CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, s
 
 CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::string_view password,
                          bool decompress) {
-    PassCipher cipher;
-    if (auto failed = cipher.setup(setup, password)) return CodecResult::failure(*failed);
+    KeyedCipher cipher;
+    if (auto failed = cipher.key(setup, password)) return CodecResult::failure(*failed);
 
     TMemoryStream decoded;
     try {
@@ -196,7 +163,7 @@ CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::s
 
     TMemoryStream decrypted;
     if (!run_cipher(decoded, decrypted, [&](TStream& i, TStream& o, std::uint32_t n) {
-            (*cipher).decrypt_stream(i, o, n);
+            cipher->decrypt_stream(i, o, n);
         }))
         return CodecResult::failure(CodecStep::Decryption);
 
