@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libcrypto++-dev      # block ciphers and hashes
   zlib1g-dev           # compression of plaintext before encryption
+  libcli11-dev         # command-line parsing of morvantile-cli
   libgtest-dev libgmock-dev   # unit tests
   libbenchmark-dev     # throughput benchmarks under bench/
 )

@@ -1,0 +1,137 @@
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <unistd.h>
+#include <vector>
+
+#include "cipher/stream.h"
+#include "cli/cli.h"
+#include "config/config_file.h"
+#include "filecrypt/file_codec.h"
+
+namespace morvantile::cli {
+
+namespace {
+
+constexpr std::string_view kPrompt = "Enter password: ";
+
+// All of standard input, as bytes, into a stream that wipes what it held.
+void read_input(TMemoryStream& input) {
+    struct Chunk {
+        char bytes[65536];
+        ~Chunk() { secure_zero(bytes, sizeof bytes); }
+    } chunk;
+    for (ssize_t n; (n = ::read(STDIN_FILENO, chunk.bytes, sizeof chunk.bytes)) != 0;) {
+        if (n > 0) input.write(chunk.bytes, static_cast<std::uint32_t>(n));
+        else if (errno != EINTR) throw Failure(std::string("Cannot read standard input: ") + std::strerror(errno));
+    }
+}
+
+void write_output(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (n > 0) bytes.remove_prefix(static_cast<std::size_t>(n));
+        else if (errno != EINTR) throw Failure(std::string("Cannot write standard output: ") + std::strerror(errno));
+    }
+}
+
+int run_text(const Request& r, bool encrypt) {
+    // The password first, so that --password-fd 0 can take the input's first line.
+    Secret password{obtain_password(r.password, encrypt, kPrompt)};
+    TMemoryStream input;
+    read_input(input);
+    CodecResult result = encrypt ? encrypt_message(input.data(), password.s, r.options)
+                                 : decrypt_message(input.data(), password.s, r.options);
+    if (!result.ok()) throw Failure(std::string(result.message()));
+    write_output(result.text());
+    return 0;
+}
+
+int run_file(const Request& r, bool encrypt) {
+    Secret password{obtain_password(r.password, encrypt, kPrompt)};
+    const auto failure = encrypt ? encrypt_file(r.in_path, r.out_path, r.options.setup, password.s)
+                                 : decrypt_file(r.in_path, r.out_path, r.options.setup, password.s);
+    if (failure) throw Failure(*failure);
+    return 0;
+}
+
+// Keeps the messages until the end: when the list password could not be
+// had, that is the reason to show, not the failures that follow from it.
+struct CollectingReporter : ErrorReporter {
+    std::vector<std::string> messages;
+    void show_error(std::string_view m) override {
+        if (messages.empty() || messages.back() != m) messages.emplace_back(m);
+    }
+};
+
+// Answers the list password prompt from the command line's sources.
+struct ListPrompt : ListPasswordPrompt {
+    RuntimeState& runtime;
+    const PasswordSources& sources;
+    std::optional<std::string> failure;
+    ListPrompt(RuntimeState& rt, const PasswordSources& src) : runtime(rt), sources(src) {}
+    bool setpasswordpasswordlist(int kind) override {
+        try {
+            runtime.ListPassword = obtain_password(
+                sources, kind == 2, std::string(kind == 2 ? kListPromptEncrypt : kListPromptDecrypt) + " ");
+            return true;
+        } catch (const Failure& f) {
+            failure = f.what();
+            return false;
+        }
+    }
+};
+
+int run_passwords(const Request& r) {
+    Settings settings;
+    RuntimeState runtime;
+    PasswordLists lists;
+    runtime.ConfigFileName = r.config_path;
+    CollectingReporter errors;
+    ListPrompt prompt(runtime, r.password);
+    ConfigFile(settings, runtime, lists, prompt, errors).readinifile();
+    if (prompt.failure) throw Failure(*prompt.failure);
+    for (const std::string& message : errors.messages) print_error(message);
+    if (!errors.messages.empty()) return kExitFailure;
+    if (settings.NoConfig) throw Failure("NoConfig is set in " + r.config_path + ": its password list is not read");
+    if (!runtime.PasswordListPresent) throw Failure("No password list in " + r.config_path);
+    std::string listing;
+    for (std::size_t i = 0; i < lists.size(); ++i)
+        listing += lists.passwordlist_setting[i] + " " + lists.passwordlist_name[i] + "\n";
+    write_output(listing);
+    return 0;
+}
+
+}  // namespace
+
+void print_error(std::string_view message) {
+    std::string text(message);
+    for (std::size_t i; (i = text.find("\r\n")) != std::string::npos;) text.erase(i, 1);
+    std::cerr << text << std::endl;
+}
+
+int run(const Request& r) {
+    try {
+        switch (r.command) {
+            case Command::Encrypt: return run_text(r, true);
+            case Command::Decrypt: return run_text(r, false);
+            case Command::EncryptFile: return run_file(r, true);
+            case Command::DecryptFile: return run_file(r, false);
+            case Command::Passwords: return run_passwords(r);
+        }
+    } catch (const Failure& f) {
+        print_error(f.what());
+        return f.status;
+    } catch (const std::exception& e) {
+        print_error(e.what());
+    }
+    return kExitFailure;
+}
+
+int main(int argc, const char* const* argv) {
+    auto parsed = parse_arguments(argc, argv);
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    return run(std::get<Request>(parsed));
+}
+
+}  // namespace morvantile::cli

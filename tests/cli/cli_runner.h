@@ -1,0 +1,113 @@
+// Runs morvantile-cli as a child process (no shell) and collects what it
+// wrote, the way pipes and mail filters use it.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace morvantile::test {
+
+struct Outcome {
+    int status = -1;  // exit status, 128 + signal when killed
+    std::string out, err;
+};
+
+struct Launch {
+    std::vector<std::string> args;
+    std::string input;                    // standard input
+    std::optional<std::string> password;  // MORVANTILE_PASSWORD; nullopt: not set
+    std::optional<std::string> fd3;       // what the child reads from descriptor 3
+    Launch(std::vector<std::string> a, std::string in = {}, std::optional<std::string> pw = {},
+           std::optional<std::string> extra = {})
+        : args(std::move(a)), input(std::move(in)), password(std::move(pw)), fd3(std::move(extra)) {}
+};
+
+// An in-memory file holding `bytes`, at a descriptor above 3 so that the
+// child's dup2 targets never collide with it.
+inline int memory_file(std::string_view bytes = {}) {
+    const int raw = ::memfd_create("morvantile-cli-test", 0);
+    const int fd = ::fcntl(raw, F_DUPFD_CLOEXEC, 10);
+    ::close(raw);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("memory file");
+    ::lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+inline Outcome run_cli(const Launch& launch) {
+    std::string password = "MORVANTILE_PASSWORD=" + launch.password.value_or("");
+    std::vector<char*> argv{const_cast<char*>(MORVANTILE_CLI)}, envp;
+    for (const std::string& a : launch.args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, password.c_str(), 20) != 0) envp.push_back(*e);
+    if (launch.password) envp.push_back(password.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    const int fds[] = {memory_file(launch.input), memory_file(), memory_file(), memory_file(launch.fd3.value_or(""))};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int i = 0; i < (launch.fd3 ? 4 : 3); ++i) posix_spawn_file_actions_adddup2(&actions, fds[i], i);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);  // no controlling terminal: never a prompt
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, MORVANTILE_CLI, &actions, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    Outcome o;
+    int status = 0;
+    if (rc == 0 && ::waitpid(pid, &status, 0) == pid)
+        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::string* sinks[] = {nullptr, &o.out, &o.err, nullptr};
+    for (int i = 0; i < 4; ++i) {
+        char buf[65536];
+        ::lseek(fds[i], 0, SEEK_SET);
+        for (ssize_t n; sinks[i] && (n = ::read(fds[i], buf, sizeof buf)) > 0;) sinks[i]->append(buf, std::size_t(n));
+        ::close(fds[i]);
+    }
+    return o;
+}
+
+// What the program prints on stderr for one of the product's messages.
+inline std::string as_printed(std::string_view message) {
+    std::string s(message);
+    for (std::size_t i; (i = s.find("\r\n")) != std::string::npos;) s.erase(i, 1);
+    return s + "\n";
+}
+
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        std::string name = (std::filesystem::temp_directory_path() / "morvantile-cli-XXXXXX").string();
+        path = ::mkdtemp(name.data());
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+inline std::string read_file(const std::string& path) {
+    std::ostringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
+}
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+}  // namespace morvantile::test
