@@ -116,9 +116,22 @@ struct RuntimeState {
     bool TimingWarningShown = false;
     std::string VersionText;
     std::string SenderTag;
+    // The clipboard's rich-text format: RTF, by its MIME type on X11.
+    std::string RtfFormat = "text/rtf";
     bool OperationBusy = false;
+    std::uint64_t SourceWindow = 0;  // X window id; 0 = none
     bool FileMode = false;
     int NoticeMode = 1;
+    // Parsed hotkeys (Windows virtual-key code in the low byte, 0x2000
+    // Shift, 0x4000 Ctrl, 0x8000 Alt); 0 = none.
+    std::uint16_t EncryptShortCut = 0;
+    std::uint16_t DecryptShortCut = 0;
+    std::uint16_t OptionsShortCut = 0;
+    std::uint16_t ExitShortCut = 0;
+    // The external editor last started for decrypted text.
+    std::string ViewerExeName;
+    int ViewerProcessId = 0;
+    int ViewerWaitTicks = 0;
 
     RuntimeState();
     ~RuntimeState();
