@@ -11,6 +11,12 @@
 
 namespace morvantile {
 
+std::uint32_t TStream::whole_size() const {
+    const std::int64_t n = size();
+    if (n > static_cast<std::int64_t>(UINT32_MAX)) throw EStreamError("stream too large");
+    return static_cast<std::uint32_t>(n);
+}
+
 void TStream::write(const std::string& bytes) {
     if (bytes.size() > UINT32_MAX) throw EStreamError("write too large");
     write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));

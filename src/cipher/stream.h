@@ -28,6 +28,10 @@ public:
     virtual std::int64_t size() const = 0;
 
     void write(const std::string& bytes);
+
+    // The whole size as the 32-bit count the cipher's stream operations
+    // take; throws EStreamError for a stream of 4 GiB or more.
+    std::uint32_t whole_size() const;
 };
 
 // A growable in-memory buffer. It usually holds plaintext or key-derived

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <limits>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,11 +29,6 @@ Failure check_paths(const std::string& in, const std::string& out) {
     if (in == out || (::stat(out.c_str(), &so) == 0 && si.st_dev == so.st_dev && si.st_ino == so.st_ino))
         return std::string(kFileOverwriteSource);
     return std::nullopt;
-}
-
-std::uint32_t whole_size(const TStream& s) {
-    if (s.size() > std::numeric_limits<std::uint32_t>::max()) throw EStreamError("file too large");
-    return static_cast<std::uint32_t>(s.size());
 }
 
 // A cipher of the suite keyed from the password; a suite that cannot be
@@ -135,7 +129,7 @@ Failure encrypt_file(const std::string& in_path, const std::string& out_path, co
     return write_output(out_path, kFileEncryptFailed, [&](TFileStream& file) {
         packed.set_position(0);
         KeyedCipher cipher;
-        keyed(cipher, setup, password).encrypt_stream(packed, file, whole_size(packed));
+        keyed(cipher, setup, password).encrypt_stream(packed, file, packed.whole_size());
     });
 }
 
@@ -147,7 +141,7 @@ Failure decrypt_file(const std::string& in_path, const std::string& out_path, co
     TMemoryStream decrypted;
     try {
         KeyedCipher cipher;
-        keyed(cipher, setup, password).decrypt_stream(*source, decrypted, whole_size(*source));
+        keyed(cipher, setup, password).decrypt_stream(*source, decrypted, source->whole_size());
     } catch (...) {
         return std::string(kFileDecryptFailed);
     }

@@ -1,7 +1,6 @@
 #include "textcrypt/password_list_cipher.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "cipher/base64.h"
 #include "cipher/catalogue.h"
@@ -14,11 +13,6 @@ namespace morvantile {
 
 namespace {
 
-std::uint32_t whole_size(const TStream& s) {
-    if (s.size() > std::numeric_limits<std::uint32_t>::max()) throw EStreamError("stream too large");
-    return static_cast<std::uint32_t>(s.size());
-}
-
 std::string encrypt_entry(std::string_view text, TBlockCipher& cipher, ErrorReporter& errors) {
     const char* failure = "Encrypt (with compression) error for password list!";
     try {
@@ -30,7 +24,7 @@ std::string encrypt_entry(std::string_view text, TBlockCipher& cipher, ErrorRepo
         TMemoryStream encrypted;
         failure = "Failed encryption of password list!";
         compressed.set_position(0);
-        cipher.encrypt_stream(compressed, encrypted, whole_size(compressed));
+        cipher.encrypt_stream(compressed, encrypted, compressed.whole_size());
 
         std::string line;
         failure = "Failed MIME encoding of password list!";
@@ -57,7 +51,7 @@ std::string decrypt_entry(std::string_view stored, TBlockCipher& cipher, ErrorRe
         TMemoryStream decrypted;
         failure = "Failed decryption of password list!\r\nPassword Manager unavailable this session.";
         decoded.set_position(0);
-        cipher.decrypt_stream(decoded, decrypted, whole_size(decoded));
+        cipher.decrypt_stream(decoded, decrypted, decoded.whole_size());
 
         TMemoryStream plain;
         failure = "Failed to decompress password list!\r\nPassword Manager unavailable this session.";

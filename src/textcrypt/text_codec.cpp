@@ -1,7 +1,5 @@
 #include "textcrypt/text_codec.h"
 
-#include <limits>
-#include <memory>
 #include <utility>
 
 #include "cipher/base64.h"
@@ -96,26 +94,6 @@ std::string_view strip_separator_lines(std::string_view text) {
     return rest.substr(0, last_break);
 }
 
-namespace {
-
-// Runs one stream operation of the cipher over all of `in` (from its start)
-// into `out`; false on any failure.
-template <typename Op>
-bool run_cipher(TStream& in, TMemoryStream& out, Op op) {
-    try {
-        const std::int64_t n = in.size();
-        if (n > std::numeric_limits<std::uint32_t>::max()) return false;
-        in.set_position(0);
-        op(in, out, static_cast<std::uint32_t>(n));
-        out.set_position(0);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-}  // namespace
-
 CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, std::string_view password,
                          bool append_separators) {
     KeyedCipher cipher;
@@ -130,10 +108,13 @@ CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, s
     }
 
     TMemoryStream encrypted;
-    if (!run_cipher(compressed, encrypted, [&](TStream& i, TStream& o, std::uint32_t n) {
-            cipher->encrypt_stream(i, o, n);
-        }))
+    try {
+        compressed.set_position(0);
+        cipher->encrypt_stream(compressed, encrypted, compressed.whole_size());
+        encrypted.set_position(0);
+    } catch (...) {
         return CodecResult::failure(CodecStep::Encryption);
+    }
 
     std::string block;
     try {
@@ -162,10 +143,13 @@ CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::s
     }
 
     TMemoryStream decrypted;
-    if (!run_cipher(decoded, decrypted, [&](TStream& i, TStream& o, std::uint32_t n) {
-            cipher->decrypt_stream(i, o, n);
-        }))
+    try {
+        decoded.set_position(0);
+        cipher->decrypt_stream(decoded, decrypted, decoded.whole_size());
+        decrypted.set_position(0);
+    } catch (...) {
         return CodecResult::failure(CodecStep::Decryption);
+    }
 
     if (!decompress) return CodecResult::success(decrypted.take());
     // Nothing decoded (an empty text, or one without a single base64
