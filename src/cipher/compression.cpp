@@ -19,13 +19,6 @@ constexpr std::size_t kStreamChunk = std::size_t{1} << 30;
 
 constexpr std::size_t round_up_256(std::size_t n) { return (n + 255) / 256 * 256; }
 
-// A byte string holding plaintext (or data derived from it) that is wiped
-// however the function leaves.
-struct WipedString {
-    std::string s;
-    ~WipedString() { wipe_string(s); }
-};
-
 // Enlarges `buf` to `new_size`, keeping its first `used` bytes. The copy is
 // made by hand so the old block can be wiped before it is freed.
 void grow(std::string& buf, std::size_t used, std::size_t new_size) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace morvantile {
 
@@ -24,5 +25,16 @@ inline void wipe_string(std::string& s) {
     secure_zero(s.data(), s.size());
     s.clear();
 }
+
+// A byte string holding a password or plaintext (or data derived from
+// them) that is wiped however its scope is left.
+struct WipedString {
+    std::string s;
+    WipedString() = default;
+    explicit WipedString(std::string text) : s(std::move(text)) {}
+    WipedString(const WipedString&) = delete;
+    WipedString& operator=(const WipedString&) = delete;
+    ~WipedString() { wipe_string(s); }
+};
 
 }  // namespace morvantile

@@ -2,15 +2,17 @@
 
 namespace morvantile {
 
-KeyedCipher::~KeyedCipher() {
-    if (cipher_) cipher_->burn();
-}
+KeyedCipher::~KeyedCipher() { release(); }
 
-std::optional<CodecStep> KeyedCipher::key(const CipherSetup& suite, std::string_view password) {
+void KeyedCipher::release() {
     if (cipher_) {
         cipher_->burn();
         cipher_.reset();
     }
+}
+
+std::optional<CodecStep> KeyedCipher::key(const CipherSetup& suite, std::string_view password) {
+    release();
     const CipherClass* cls = cipher_class_at(suite.algorithm);
     if (cls == nullptr) return CodecStep::CipherCreation;
     try {

@@ -24,6 +24,11 @@ public:
     // setup), or nullopt when the cipher is ready.
     std::optional<CodecStep> key(const CipherSetup& suite, std::string_view password);
 
+    // Burns and destroys the cipher now, before the scope ends (file mode
+    // does so before it touches the source). Safe to call twice.
+    void release();
+
+    bool ready() const { return cipher_ != nullptr; }
     TBlockCipher& operator*() { return *cipher_; }
     TBlockCipher* operator->() { return cipher_.get(); }
 

@@ -98,7 +98,10 @@ CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, s
                          bool append_separators) {
     KeyedCipher cipher;
     if (auto failed = cipher.key(setup, password)) return CodecResult::failure(*failed);
+    return encrypt_text(plaintext, *cipher, append_separators);
+}
 
+CodecResult encrypt_text(std::string_view plaintext, TBlockCipher& cipher, bool append_separators) {
     TMemoryStream compressed;
     try {
         TViewStream source(plaintext);
@@ -110,7 +113,7 @@ CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, s
     TMemoryStream encrypted;
     try {
         compressed.set_position(0);
-        cipher->encrypt_stream(compressed, encrypted, compressed.whole_size());
+        cipher.encrypt_stream(compressed, encrypted, compressed.whole_size());
         encrypted.set_position(0);
     } catch (...) {
         return CodecResult::failure(CodecStep::Encryption);
@@ -133,7 +136,10 @@ CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::s
                          bool decompress) {
     KeyedCipher cipher;
     if (auto failed = cipher.key(setup, password)) return CodecResult::failure(*failed);
+    return decrypt_text(text, *cipher, decompress);
+}
 
+CodecResult decrypt_text(std::string_view text, TBlockCipher& cipher, bool decompress) {
     TMemoryStream decoded;
     try {
         TViewStream source(text);
@@ -145,7 +151,7 @@ CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::s
     TMemoryStream decrypted;
     try {
         decoded.set_position(0);
-        cipher->decrypt_stream(decoded, decrypted, decoded.whole_size());
+        cipher.decrypt_stream(decoded, decrypted, decoded.whole_size());
         decrypted.set_position(0);
     } catch (...) {
         return CodecResult::failure(CodecStep::Decryption);

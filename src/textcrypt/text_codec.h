@@ -17,6 +17,7 @@
 namespace morvantile {
 
 struct Settings;
+class TBlockCipher;
 
 // The fixed suite of the Hardcore second pass (and of the password list).
 inline constexpr CipherSetup kHardcoreSuite{4, 0, 0};
@@ -85,6 +86,12 @@ CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, s
 // With `decompress` false the decrypted zlib stream is returned as it is.
 CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::string_view password,
                          bool decompress);
+
+// The same passes with a cipher that the caller has built and keyed for the
+// suite already (the encryption command keys it before it reads the
+// clipboard). The cipher serves exactly this one pass.
+CodecResult encrypt_text(std::string_view plaintext, TBlockCipher& keyed, bool append_separators);
+CodecResult decrypt_text(std::string_view text, TBlockCipher& keyed, bool decompress);
 
 // What a whole text operation needs from the options.
 struct CodecOptions {
