@@ -1,41 +1,225 @@
 #include "filecrypt/file_codec.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include "cipher/compression.h"
-#include "cipher/stream.h"
+#include <zlib.h>
+
+#include "cipher/wipe.h"
 #include "textcrypt/keyed_cipher.h"
 
 namespace morvantile {
 
 namespace {
 
+// The cipher's stream chunk. Every call but the last gets a whole number of
+// these, which leaves the chaining state exactly where encrypt_stream over
+// the whole zlib stream would leave it.
+constexpr std::size_t kCipherChunk = 8192;
+static_assert(kFileIoChunk % kCipherChunk == 0);
+constexpr std::uint64_t kPumpInterval = std::uint64_t{4} << 20;
+
+// zlib's window and tables hold plaintext, so its blocks are wiped before
+// they go back. Each block carries its size in front of it.
+voidpf wiping_alloc(voidpf, uInt items, uInt size) {
+    const std::size_t n = std::size_t{items} * size;
+    auto* block = static_cast<std::max_align_t*>(std::malloc(n + sizeof(std::max_align_t)));
+    if (block == nullptr) return Z_NULL;
+    *reinterpret_cast<std::size_t*>(block) = n;
+    return block + 1;
+}
+
+void wiping_free(voidpf, voidpf address) {
+    auto* block = static_cast<std::max_align_t*>(address) - 1;
+    secure_zero(address, *reinterpret_cast<std::size_t*>(block));
+    std::free(block);
+}
+
+struct Deflater {
+    z_stream zs{};
+    Deflater() {
+        zs.zalloc = wiping_alloc;
+        zs.zfree = wiping_free;
+        // Level 9, 15-bit window, memLevel 8: the parameters of every zlib
+        // stream Morvantile writes.
+        if (deflateInit2(&zs, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw EFileCodecError(CodecStage::Compress);
+    }
+    ~Deflater() { deflateEnd(&zs); }
+};
+
+struct Inflater {
+    z_stream zs{};
+    Inflater() {
+        zs.zalloc = wiping_alloc;
+        zs.zfree = wiping_free;
+        if (inflateInit(&zs) != Z_OK) throw EFileCodecError(CodecStage::Decompress);
+    }
+    ~Inflater() { inflateEnd(&zs); }
+};
+
+// A piece of plaintext, compressed or encrypted data, wiped at the end.
+class SecretBuffer {
+public:
+    SecretBuffer() : bytes_(new std::uint8_t[kFileIoChunk]) {}
+    ~SecretBuffer() { secure_zero(bytes_.get(), kFileIoChunk); }
+    std::uint8_t* data() { return bytes_.get(); }
+    static constexpr std::size_t size() { return kFileIoChunk; }
+
+private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+};
+
+// Runs `step`, reporting any failure in it as a failure of `stage`.
+template <class Step>
+auto at(CodecStage stage, Step step) -> decltype(step()) {
+    try {
+        return step();
+    } catch (...) {
+        throw EFileCodecError(stage);
+    }
+}
+
+// Calls the pump after every kPumpInterval bytes read or written (a small
+// compressed file can inflate to a large one).
+class Pacer {
+public:
+    explicit Pacer(const CodecEvents& events) : events_(events) {}
+    void moved(std::size_t n) {
+        since_ += n;
+        if (since_ >= kPumpInterval) {
+            since_ = 0;
+            if (events_.pump) events_.pump();
+        }
+    }
+    void second_step() {
+        if (started_) return;
+        started_ = true;
+        if (events_.second_step) events_.second_step();
+    }
+
+private:
+    const CodecEvents& events_;
+    std::uint64_t since_ = 0;
+    bool started_ = false;
+};
+
+}  // namespace
+
+std::string_view codec_failure_message(bool encrypting, CodecStage stage) {
+    if (encrypting) {
+        switch (stage) {
+            case CodecStage::ReadSource:
+            case CodecStage::Compress: return kFileCompressFailed;
+            case CodecStage::Encrypt: return kFileEncryptFailed;
+            default: return kFileEncryptIoError;
+        }
+    }
+    switch (stage) {
+        case CodecStage::Decrypt: return kFileDecryptFailed;
+        case CodecStage::Decompress: return kFileDecompressFailed;
+        default: return kFileDecryptIoError;
+    }
+}
+
+void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events) {
+    Deflater d;
+    z_stream& zs = d.zs;
+    SecretBuffer in, out;
+    Pacer pacer(events);
+    std::size_t pending = 0;  // compressed bytes at the start of `out`
+    auto emit = [&](std::size_t n) {
+        pacer.second_step();
+        at(CodecStage::Encrypt, [&] { cipher.encrypt(out.data(), out.data(), static_cast<std::uint32_t>(n)); });
+        at(CodecStage::WriteDestination, [&] { destination.write(out.data(), n); });
+        pacer.moved(n);
+    };
+    for (int flush = Z_NO_FLUSH; flush != Z_FINISH;) {
+        const std::size_t got = at(CodecStage::ReadSource, [&] { return source.read(in.data(), in.size()); });
+        // A short read is the end of the file.
+        if (got < in.size()) flush = Z_FINISH;
+        zs.next_in = in.data();
+        zs.avail_in = static_cast<uInt>(got);
+        for (;;) {
+            zs.next_out = out.data() + pending;
+            zs.avail_out = static_cast<uInt>(out.size() - pending);
+            const int rc = deflate(&zs, flush);
+            // Z_BUF_ERROR only says that no progress was possible.
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) throw EFileCodecError(CodecStage::Compress);
+            pending = out.size() - zs.avail_out;
+            if (zs.avail_out == 0) {
+                emit(pending);
+                pending = 0;
+                continue;
+            }
+            // With room to spare, deflate has taken all the input, and at the
+            // end it has finished the stream.
+            if (flush == Z_FINISH && rc != Z_STREAM_END) throw EFileCodecError(CodecStage::Compress);
+            break;
+        }
+        pacer.moved(got);
+    }
+    if (pending > 0) emit(pending);
+}
+
+void decrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events) {
+    Inflater i;
+    z_stream& zs = i.zs;
+    SecretBuffer in, out;
+    Pacer pacer(events);
+    for (;;) {
+        const std::size_t got = at(CodecStage::ReadSource, [&] { return source.read(in.data(), in.size()); });
+        // The stream has not ended, so the file is cut short; an empty file
+        // is no zlib stream at all.
+        if (got == 0) throw EFileCodecError(CodecStage::Decompress);
+        at(CodecStage::Decrypt, [&] { cipher.decrypt(in.data(), in.data(), static_cast<std::uint32_t>(got)); });
+        pacer.second_step();
+        zs.next_in = in.data();
+        zs.avail_in = static_cast<uInt>(got);
+        for (;;) {
+            zs.next_out = out.data();
+            zs.avail_out = static_cast<uInt>(out.size());
+            const int rc = inflate(&zs, Z_NO_FLUSH);
+            // A preset dictionary is never used by Morvantile, so asking for
+            // one means foreign data.
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) throw EFileCodecError(CodecStage::Decompress);
+            const std::size_t produced = out.size() - zs.avail_out;
+            if (produced > 0) at(CodecStage::WriteDestination, [&] { destination.write(out.data(), produced); });
+            pacer.moved(produced);
+            // Whatever follows the end of the stream is not part of it.
+            if (rc == Z_STREAM_END) return;
+            if (zs.avail_out != 0) break;  // this piece is used up
+        }
+        pacer.moved(got);
+    }
+}
+
+// ---- The command-line tool's file commands
+
+namespace {
+
 using Failure = std::optional<std::string>;
+
+PosixFileSystem& posix() {
+    static PosixFileSystem fs;
+    return fs;
+}
 
 std::string stream_error(const std::string& name) { return std::string(kFileStreamCreation) + name; }
 
 // The source must exist, and must not be reachable as the destination
 // through any path: replacing it would destroy the only copy.
 Failure check_paths(const std::string& in, const std::string& out) {
-    struct stat si{}, so{};
-    if (::stat(in.c_str(), &si) != 0)
+    struct stat st {};
+    if (::stat(in.c_str(), &st) != 0)
         return errno == ENOENT || errno == ENOTDIR ? std::string(kFileNotFound) : stream_error(in);
-    if (in == out || (::stat(out.c_str(), &so) == 0 && si.st_dev == so.st_dev && si.st_ino == so.st_ino))
-        return std::string(kFileOverwriteSource);
+    const FileId source{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    if (in == out || posix().identity(out) == source) return std::string(kFileOverwriteSource);
     return std::nullopt;
-}
-
-// A cipher of the suite keyed from the password; a suite that cannot be
-// keyed fails the step that uses it.
-TBlockCipher& keyed(KeyedCipher& cipher, const CipherSetup& setup, std::string_view password) {
-    if (cipher.key(setup, password)) throw ECipherError("no such suite");
-    return *cipher;
 }
 
 // The destination while it is written: a temporary file in the folder of
@@ -51,60 +235,66 @@ public:
         }
     }
     ~PendingOutput() {
-        stream_.reset();
-        if (!temp_.empty()) ::unlink(temp_.c_str());
+        file_.reset();
+        if (!temp_.empty()) posix().remove(temp_);
     }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
 
-    TFileStream& open() {
-        std::string folder = std::filesystem::path(target_).parent_path().string();
+    File& open() {
+        const std::string folder = std::filesystem::path(target_).parent_path().string();
         std::string name = (folder.empty() ? "." : folder) + "/.morvantile-XXXXXX";
-        const int fd = ::mkstemp(name.data());
-        if (fd < 0) throw EStreamError("cannot create a temporary file");
-        ::close(fd);
+        file_ = posix().create_unique(name);
         temp_ = name;
-        return stream_.emplace(temp_, TFileStream::Mode::ReadWrite);
+        return *file_;
     }
 
     void commit() {
-        stream_->flush_to_disk();
-        stream_->close();
-        if (std::rename(temp_.c_str(), target_.c_str()) != 0) throw EStreamError("cannot rename");
+        file_->sync();
+        file_->close();
+        if (!posix().rename(temp_, target_, true)) throw EFileError("cannot rename " + temp_);
         temp_.clear();
+        // The file is complete under its name; a folder that cannot be
+        // synced only risks the rename in a crash, which leaves OUT as it was.
+        try {
+            posix().sync_folder(target_);
+        } catch (const EFileError&) {
+        }
     }
 
 private:
     std::string target_;
     std::string temp_;
-    std::optional<TFileStream> stream_;
+    std::unique_ptr<File> file_;
 };
 
-// Opens the source after the path checks; nullopt after setting `failure`.
-std::optional<TFileStream> open_source(const std::string& in, const std::string& out, Failure& failure) {
-    if ((failure = check_paths(in, out))) return std::nullopt;
+template <class Codec>
+Failure file_command(const std::string& in, const std::string& out, const CipherSetup& setup,
+                     std::string_view password, bool encrypting, Codec codec) {
+    if (Failure f = check_paths(in, out)) return f;
+    std::unique_ptr<File> source;
     try {
-        return std::optional<TFileStream>(std::in_place, in, TFileStream::Mode::Read);
+        source = posix().open_read(in);
     } catch (...) {
-        failure = stream_error(in);
-        return std::nullopt;
+        return stream_error(in);
     }
-}
-
-// Fills the destination through `fill` and puts it in place; `failure`
-// is the message for an exception from `fill`.
-template <class Fill>
-Failure write_output(const std::string& out, std::string_view failure, Fill fill) {
     PendingOutput dest(out);
-    TFileStream* file = nullptr;
+    File* file = nullptr;
     try {
         file = &dest.open();
     } catch (...) {
         return stream_error(out);
     }
+    KeyedCipher cipher;
+    if (cipher.key(setup, password)) return std::string(encrypting ? kFileEncryptFailed : kFileDecryptFailed);
     try {
-        fill(*file);
+        codec(*source, *file, *cipher, CodecEvents{});
+    } catch (const EFileCodecError& e) {
+        return std::string(codec_failure_message(encrypting, e.stage));
     } catch (...) {
-        return std::string(failure);
+        return std::string(encrypting ? kFileEncryptIoError : kFileDecryptIoError);
     }
+    cipher.release();
     try {
         dest.commit();
     } catch (...) {
@@ -117,44 +307,12 @@ Failure write_output(const std::string& out, std::string_view failure, Fill fill
 
 Failure encrypt_file(const std::string& in_path, const std::string& out_path, const CipherSetup& setup,
                      std::string_view password) {
-    Failure failure;
-    std::optional<TFileStream> source = open_source(in_path, out_path, failure);
-    if (!source) return failure;
-    TMemoryStream packed;
-    try {
-        compress_stream(*source, packed);
-    } catch (...) {
-        return std::string(kFileCompressFailed);
-    }
-    return write_output(out_path, kFileEncryptFailed, [&](TFileStream& file) {
-        packed.set_position(0);
-        KeyedCipher cipher;
-        keyed(cipher, setup, password).encrypt_stream(packed, file, packed.whole_size());
-    });
+    return file_command(in_path, out_path, setup, password, true, encrypt_file_data);
 }
 
 Failure decrypt_file(const std::string& in_path, const std::string& out_path, const CipherSetup& setup,
                      std::string_view password) {
-    Failure failure;
-    std::optional<TFileStream> source = open_source(in_path, out_path, failure);
-    if (!source) return failure;
-    TMemoryStream decrypted;
-    try {
-        KeyedCipher cipher;
-        keyed(cipher, setup, password).decrypt_stream(*source, decrypted, source->whole_size());
-    } catch (...) {
-        return std::string(kFileDecryptFailed);
-    }
-    // An empty file is no zlib stream, so it cannot be an encrypted file.
-    TMemoryStream plain;
-    try {
-        if (decrypted.size() == 0) throw EDecompressionError();
-        decrypted.set_position(0);
-        decompress_stream(decrypted, plain);
-    } catch (...) {
-        return std::string(kFileDecompressFailed);
-    }
-    return write_output(out_path, stream_error(out_path), [&](TFileStream& file) { file.write(plain.data()); });
+    return file_command(in_path, out_path, setup, password, false, decrypt_file_data);
 }
 
 }  // namespace morvantile

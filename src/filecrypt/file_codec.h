@@ -1,36 +1,83 @@
-// File mode: a whole file encrypted as one piece. An encrypted file is
-// exactly the raw cipher output of the chosen suite over the zlib stream of
-// the file (level 9); there is no header, so the reader must know the suite
-// and the password. Hardcore, separators and "no decompress" belong to the
-// text form only and never apply here.
+// File mode's data path. An encrypted file is exactly the raw cipher output
+// of the chosen suite over the zlib stream of the file (level 9); there is
+// no header, so the reader must know the suite and the password. Hardcore,
+// separators and "no decompress" belong to the text form only and never
+// apply here.
+//
+// Files go through in bounded memory: encryption deflates, encrypts and
+// writes as it reads; decryption decrypts, inflates and writes as it reads,
+// so a wrong password is noticed in the first piece of the file. The bytes
+// are the same as when the whole file is compressed first and then
+// encrypted in one stream, whatever the size.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "cipher/catalogue.h"
+#include "filecrypt/file_system.h"
 
 namespace morvantile {
 
 inline constexpr std::string_view kFileNotFound = "File doesn't exist - check filename";
-inline constexpr std::string_view kFileOverwriteSource = "Overwriting source file not permitted.";
 inline constexpr std::string_view kFileStreamCreation = "Stream creation error!\r\n";  // + file name
 inline constexpr std::string_view kFileCompressFailed = "Failed to compress file!";
 inline constexpr std::string_view kFileEncryptFailed = "Failed to encrypt file!";
+inline constexpr std::string_view kFileEncryptIoError = "Encryption Filestream/IO error!";
 inline constexpr std::string_view kFileDecryptFailed =
     "Failed to decrypt file!\r\nIs the file encrypted?\r\nDid you type the correct password?\r\n"
     "Are your encryption settings correct?";
 inline constexpr std::string_view kFileDecompressFailed =
     "Failed to decompress file!\r\nIs the file encrypted?\r\nDid you type the correct password?\r\n"
     "Are your encryption settings correct?";
+inline constexpr std::string_view kFileDecryptIoError = "Decryption Filestream/IO error!";
 
-// Both return nullopt on success, else the message to show. `out_path`
-// must not name `in_path` (by path, link or another route to the same
-// file). The result is written to a temporary file beside `out_path` and
-// renamed over it only when complete, so a failure (a wrong password
-// included) leaves an existing `out_path` as it was and creates nothing.
-// A symbolic link at `out_path` has its target replaced, not the link.
+// The source and the destination are read and written in pieces of this
+// size; a multiple of the cipher's 8192-byte stream chunk.
+inline constexpr std::size_t kFileIoChunk = 256 * 1024;
+
+// Where a file's way through the codec broke off.
+enum class CodecStage { ReadSource, Compress, Encrypt, Decrypt, Decompress, WriteDestination };
+
+class EFileCodecError : public std::runtime_error {
+public:
+    explicit EFileCodecError(CodecStage s) : std::runtime_error("file codec"), stage(s) {}
+    CodecStage stage;
+};
+
+// The message for a stage. Read and write errors are reported as such,
+// never as a wrong password; an unreadable source while encrypting is
+// "Failed to compress file!".
+std::string_view codec_failure_message(bool encrypting, CodecStage stage);
+
+struct CodecEvents {
+    // Once, when the first data reaches the second step: the cipher while
+    // encrypting, the inflater while decrypting.
+    std::function<void()> second_step;
+    // Every few MiB read or written, so that the desktop keeps responding.
+    std::function<void()> pump;
+};
+
+// The whole of `source` into `destination` through `cipher`, a keyed cipher
+// object used for this one file. Throw EFileCodecError; the destination is
+// written but not synced or closed.
+void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events = {});
+// Bytes after the end of the zlib stream are ignored; a source that ends
+// before the stream does (an empty one included) fails at Decompress.
+void decrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events = {});
+
+// The command-line tool's file commands. Both return nullopt on success,
+// else the message to show. `out_path` must not name `in_path` (by path,
+// link or another route to the same file). The result is written to a
+// temporary file beside `out_path` and renamed over it only when complete
+// and flushed to the disk, so a failure (a wrong password included) leaves
+// an existing `out_path` as it was and creates nothing. A symbolic link at
+// `out_path` has its target replaced, not the link.
+inline constexpr std::string_view kFileOverwriteSource = "Overwriting source file not permitted.";
 std::optional<std::string> encrypt_file(const std::string& in_path, const std::string& out_path,
                                         const CipherSetup& setup, std::string_view password);
 std::optional<std::string> decrypt_file(const std::string& in_path, const std::string& out_path,

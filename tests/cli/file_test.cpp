@@ -84,7 +84,8 @@ TEST(FileCommands, FailureLeavesTheDestinationAsItWas) {
     EXPECT_TRUE(fs::is_symlink(dir / "to-old"));
     EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"enc", "old", "plain", "to-old"}));
 
-    // A write that fails half-way (here the file size limit) leaves no partial file.
+    // A write that fails half-way (here the file size limit) leaves no
+    // partial file, and is reported as the I/O error it is.
     write_file(dir / "big", random_bytes(200000, 3));
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
@@ -94,7 +95,7 @@ TEST(FileCommands, FailureLeavesTheDestinationAsItWas) {
     ::setrlimit(RLIMIT_FSIZE, &small);
     const auto failure = encrypt_file(dir / "big", dir / "old", {}, "pw");
     ::setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_EQ(failure, std::string(kFileEncryptFailed));
+    EXPECT_EQ(failure, std::string(kFileEncryptIoError));
     EXPECT_EQ(read_file(dir / "old"), "attack at dawn");
     EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"big", "enc", "old", "plain", "to-old"}));
 }

@@ -1,0 +1,225 @@
+#include "filecrypt/file_operation.h"
+
+#include <memory>
+#include <optional>
+
+#include "filecrypt/file_codec.h"
+#include "filecrypt/secure_wipe.h"
+#include "textcrypt/keyed_cipher.h"
+
+namespace morvantile {
+
+namespace {
+
+std::size_t file_name_start(std::string_view name) {
+    const auto slash = name.rfind('/');
+    return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+std::string joined(std::string_view a, std::string_view b) {
+    std::string s(a);
+    s += b;
+    return s;
+}
+
+}  // namespace
+
+std::string_view file_name_part(std::string_view name) { return name.substr(file_name_start(name)); }
+
+std::string changed_extension(std::string_view name, std::string_view extension) {
+    const std::size_t start = file_name_start(name);
+    const auto dot = name.rfind('.');
+    const std::size_t end = dot != std::string_view::npos && dot > start ? dot : name.size();
+    return joined(name.substr(0, end), joined(".", extension));
+}
+
+std::string decrypted_name(std::string_view source, std::string_view extension) {
+    const std::string mark = joined(".", extension);
+    const auto at = source.find(mark, file_name_start(source) + 1);
+    return std::string(at == std::string_view::npos ? source : source.substr(0, at));
+}
+
+FileOperation::FileOperation(char code, const Settings& settings, RuntimeState&, Dialogs& dialogs, Tray& tray,
+                             EventPump& events, FileSystem& fs)
+    : code_(code), settings_(settings), dialogs_(dialogs), tray_(tray), events_(events), fs_(fs) {}
+
+bool FileOperation::fail(std::string_view message) {
+    dialogs_.show_error(message);
+    return false;
+}
+
+bool FileOperation::confirm_overwrite(const std::string& name) {
+    return dialogs_.ask_yes_no(kMessageBoxCaption,
+                               joined(joined("File ", file_name_part(name)), " exists.  Overwrite?"));
+}
+
+// Names differing only in letter case count as the same file, and so does
+// another name for the same file (a link, a second path).
+bool FileOperation::refers_to_source(const std::string& name) {
+    if (same_ignoring_case(source_, name)) return true;
+    const std::optional<FileId> target = fs_.identity(name);
+    return target && target == fs_.identity(source_);
+}
+
+bool FileOperation::run(KeyedCipher& cipher) {
+    const bool encrypting = code_ == 'f';
+    overwrite_original_ = settings_.OverwriteOriginal;
+    secure_wipe_ = settings_.SecureWipe;
+    const std::string& ext = settings_.FileExtension;
+
+    // The chooser lists Morvantile files first; encryption starts on all files.
+    events_.bring_to_front();
+    const FileFilter all_files{"All files (*.*)", "*"};
+    const std::optional<std::string> chosen = dialogs_.open_file(
+        {encrypting ? "Morvantile: open file for encryption" : "Morvantile: open file for decryption",
+         {{"Morvantile files (*." + ext + ")", "*." + ext}, all_files},
+         encrypting ? 2 : 1,
+         false});
+    if (!chosen) return false;
+    source_ = *chosen;
+    if (!fs_.file_exists(source_) && !fs_.directory_exists(source_)) return fail(kFileNotFound);
+
+    if (!overwrite_original_) {
+        events_.bring_to_front();
+        const std::optional<std::string> saved = dialogs_.save_file(
+            {encrypting ? "Morvantile: save encrypted file as" : "Morvantile: save decrypted file as",
+             {all_files},
+             1,
+             true});
+        if (!saved) return false;
+        destination_ = *saved;
+        if (encrypting) {
+            // The dialog asked about the name as typed; this is another one.
+            destination_ = changed_extension(destination_, ext);
+            if (fs_.file_exists(destination_) && !confirm_overwrite(destination_)) return false;
+        }
+        if (refers_to_source(destination_)) return fail(kFileSourceRefused);
+        // The result is written beside the chosen file and put in its place
+        // only when complete: a file the user agreed to replace is not lost
+        // when the operation then fails (a wrong password, a full disk).
+        final_ = destination_;
+        destination_ += kTemporarySuffix;
+    } else {
+        destination_ = source_ + std::string(kTemporarySuffix);
+        final_ = encrypting ? source_ + "." + ext : decrypted_name(source_, ext);
+    }
+
+    if (!write_result(cipher)) return false;
+    return overwrite_original_ ? replace_source() : put_in_place();
+}
+
+bool FileOperation::put_in_place() {
+    if (!fs_.rename(destination_, final_, true))
+        return fail(joined(joined(joined(kFileRenameFailed, destination_), " to "), final_));
+    sync_folder_after_rename();
+    return true;
+}
+
+void FileOperation::sync_folder_after_rename() {
+    // The renamed file is complete; a crash before the folder reaches the
+    // disk at worst brings back the temporary name, with the data.
+    try {
+        fs_.sync_folder(final_);
+    } catch (const EFileError&) {
+    }
+}
+
+bool FileOperation::write_result(KeyedCipher& cipher) {
+    const bool encrypting = code_ == 'f';
+    // The key is gone before anything happens to the source, however this ends.
+    struct Release {
+        KeyedCipher& cipher;
+        ~Release() { cipher.release(); }
+    } release{cipher};
+
+    std::unique_ptr<File> source, destination;
+    try {
+        source = fs_.open_read(source_);
+        // A temporary file left by an earlier operation may hold the only
+        // copy of that operation's data, so it is never reused.
+        destination = fs_.create(destination_, CreateMode::New);
+        destination_created_ = true;
+    } catch (...) {
+        return fail(joined(kFileStreamCreation, destination_));
+    }
+
+    auto hint = [this](std::string_view text) {
+        tray_.set_hint(text);
+        events_.process_messages();
+    };
+    const CodecEvents events{
+        [&] { hint(encrypting ? "Encrypting file: encrypting..." : "Decrypting file: decompressing..."); },
+        [this] { events_.process_messages(); }};
+    hint(encrypting ? "Encrypting file: compressing..." : "Decrypting file: decrypting...");
+    try {
+        if (encrypting) encrypt_file_data(*source, *destination, *cipher, events);
+        else decrypt_file_data(*source, *destination, *cipher, events);
+        source->close();
+        // The result must be on the disk, under its name, before the source
+        // may go: after that it can be the only copy.
+        destination->sync();
+        destination->close();
+        fs_.sync_folder(destination_);
+    } catch (const EFileCodecError& e) {
+        return fail(codec_failure_message(encrypting, e.stage));
+    } catch (...) {
+        return fail(encrypting ? kFileEncryptIoError : kFileDecryptIoError);
+    }
+    return true;
+}
+
+bool FileOperation::replace_source() {
+    replace_started_ = true;
+    const std::string& temporary = destination_;
+    try {
+        if (secure_wipe_) {
+            const bool wiped = secure_wipe(source_, fs_, tray_, events_);
+            if (!wiped || !fs_.remove(source_)) return fail(joined(kFileWipeRemoveFailed, source_));
+        } else if (!fs_.remove(source_)) {
+            // The source is untouched, so the result is not needed.
+            dialogs_.show_error(joined(kFileRemoveFailed, source_));
+            if (!fs_.remove(temporary)) dialogs_.show_error(joined(kFileTemporaryDeleteFailed, temporary));
+            return false;
+        }
+        // From here the temporary file holds the only copy; it stays
+        // wherever something fails.
+        bool replace_existing = false;
+        if (code_ != 'f' && fs_.file_exists(final_)) {
+            if (!confirm_overwrite(final_)) return false;
+            replace_existing = true;
+        }
+        if (!fs_.rename(temporary, final_, replace_existing))
+            return fail(joined(joined(joined(kFileRenameFailed, temporary), " to "), final_));
+        sync_folder_after_rename();
+        return true;
+    } catch (...) {
+        return fail(joined(kFileReplaceError, temporary));
+    }
+}
+
+void FileOperation::cleanup(bool failed) {
+    // Once the replace phase has begun the temporary file may be the only
+    // copy; a file this operation did not create is never touched.
+    if (!failed || !destination_created_ || replace_started_ || !fs_.file_exists(destination_)) return;
+    if (secure_wipe_) tray_.set_hint("Securely wiping temp file...");
+    events_.process_messages();
+    bool removed = false;
+    try {
+        removed = secure_wipe_ ? secure_wipe(destination_, fs_, tray_, events_) && fs_.remove(destination_)
+                               : fs_.remove(destination_);
+    } catch (...) {
+    }
+    if (removed) return;
+    if (overwrite_original_) dialogs_.show_error(joined(kFileTemporaryCleanupFailed, destination_));
+    else dialogs_.message_box(kFileSaveCleanupFailed);
+}
+
+}  // namespace morvantile
