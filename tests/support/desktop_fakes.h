@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "passwords/password_manager.h"
 #include "textcrypt/clipboard.h"
 #include "textcrypt/desktop.h"
 
@@ -62,10 +63,9 @@ struct FakeDesktop : Dialogs, SourceWindow, Viewers, Tray, EventPump {
             passwords.pop_front();
         }
         if (!answer) return false;
-        // The dialog's OK rule.
-        runtime.CurrentPassword = answer->text;
         runtime.RetainMaster = answer->retain;
-        runtime.MasterPassword = answer->retain ? answer->text : std::string();
+        std::string box = answer->text;
+        password_dialog_ok(runtime, box);
         return true;
     }
     void show_error(std::string_view message) override { note("error " + std::string(message)); }
@@ -143,6 +143,9 @@ struct FakeClipboard : ClipboardAccess {
     std::map<std::string, std::string, std::less<>> slots;
     std::vector<std::string>* log = nullptr;
     bool fail_open = false, fail_get = false, fail_set = false;
+    // Called with "open", "get" or "set" before each of those calls; may
+    // throw to fail just that one call.
+    std::function<void(const std::string&)> before;
     int opened = 0, closed = 0;
     bool held = false;
 
@@ -158,6 +161,7 @@ struct FakeClipboard : ClipboardAccess {
     }
 
     void open() override {
+        if (before) before("open");
         if (fail_open) throw EClipboardError();
         if (held) throw std::logic_error("clipboard opened twice");
         held = true;
@@ -176,11 +180,13 @@ struct FakeClipboard : ClipboardAccess {
     }
     std::optional<std::string> get(std::string_view format) override {
         if (!held) throw std::logic_error("clipboard read while not open");
+        if (before) before("get");
         if (fail_get) throw EClipboardError("read failed");
         return find(format);
     }
     void set(std::string_view format, std::string_view bytes) override {
         if (!held) throw std::logic_error("clipboard written while not open");
+        if (before) before("set");
         if (fail_set) throw EClipboardError("write failed");
         put(format, bytes);
         note("clip set " + std::string(format) + " " + std::string(bytes));
