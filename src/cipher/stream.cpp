@@ -1,11 +1,7 @@
 #include "stream.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "wipe.h"
 
@@ -128,72 +124,5 @@ std::uint32_t TViewStream::read(void* buffer, std::uint32_t count) { return read
 void TViewStream::write(const void*, std::uint32_t) { throw EStreamError("write to a read-only stream"); }
 
 void TViewStream::set_position(std::int64_t pos) { pos_ = checked_position(pos); }
-
-// ---- TFileStream
-
-TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
-    int flags = O_CLOEXEC;
-    switch (mode) {
-        case Mode::Read: flags |= O_RDONLY; break;
-        case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-        case Mode::ReadWrite: flags |= O_RDWR; break;
-    }
-    fd_ = ::open(path.c_str(), flags, 0600);
-    if (fd_ < 0) throw EStreamError("cannot open " + path + ": " + std::strerror(errno));
-}
-
-TFileStream::~TFileStream() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-std::uint32_t TFileStream::read(void* buffer, std::uint32_t count) {
-    auto* p = static_cast<char*>(buffer);
-    std::uint32_t total = 0;
-    while (total < count) {
-        const ssize_t n = ::pread(fd_, p + total, count - total, pos_);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw EStreamError("cannot read " + path_ + ": " + std::strerror(errno));
-        }
-        if (n == 0) break;
-        total += static_cast<std::uint32_t>(n);
-        pos_ += n;
-    }
-    return total;
-}
-
-void TFileStream::write(const void* buffer, std::uint32_t count) {
-    const auto* p = static_cast<const char*>(buffer);
-    std::uint32_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pwrite(fd_, p + done, count - done, pos_);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw EStreamError("cannot write " + path_ + ": " + std::strerror(errno));
-        }
-        if (n == 0) throw EStreamError("cannot write " + path_ + ": no progress");
-        done += static_cast<std::uint32_t>(n);
-        pos_ += n;
-    }
-}
-
-void TFileStream::set_position(std::int64_t pos) { pos_ = checked_position(pos); }
-
-std::int64_t TFileStream::size() const {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw EStreamError("cannot stat " + path_ + ": " + std::strerror(errno));
-    return st.st_size;
-}
-
-void TFileStream::flush_to_disk() {
-    if (::fsync(fd_) != 0) throw EStreamError("cannot flush " + path_ + ": " + std::strerror(errno));
-}
-
-void TFileStream::close() {
-    if (fd_ < 0) return;
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) throw EStreamError("cannot close " + path_ + ": " + std::strerror(errno));
-}
 
 }  // namespace morvantile

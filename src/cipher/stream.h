@@ -1,4 +1,4 @@
-// Minimal byte streams that the engine, the text codec and file mode move
+// Minimal byte streams that the engine and the text codec move
 // data through. `read` returns the number of bytes actually delivered, which
 // may be fewer than asked for at the end of the data.
 #pragma once
@@ -99,41 +99,6 @@ public:
 
 private:
     std::string_view v_;
-    std::int64_t pos_ = 0;
-};
-
-// A file on disk through a POSIX descriptor.
-class TFileStream : public TStream {
-public:
-    enum class Mode {
-        Read,       // existing file, read only
-        Create,     // new or truncated file, read and write
-        ReadWrite,  // existing file, read and write, not truncated
-    };
-
-    // Throws EStreamError naming the file when it cannot be opened.
-    TFileStream(const std::string& path, Mode mode);
-    ~TFileStream() override;
-    TFileStream(const TFileStream&) = delete;
-    TFileStream& operator=(const TFileStream&) = delete;
-
-    std::uint32_t read(void* buffer, std::uint32_t count) override;
-    void write(const void* buffer, std::uint32_t count) override;
-    using TStream::write;
-    std::int64_t position() const override { return pos_; }
-    void set_position(std::int64_t pos) override;
-    std::int64_t size() const override;
-
-    // Pushes written data to the disk (fsync); throws EStreamError on failure.
-    void flush_to_disk();
-    // Closes the descriptor; throws EStreamError if the close reports an
-    // error (a delayed write failure). Called by the destructor silently.
-    void close();
-    int fd() const { return fd_; }
-
-private:
-    std::string path_;
-    int fd_ = -1;
     std::int64_t pos_ = 0;
 };
 

@@ -41,12 +41,6 @@ struct Failure : std::runtime_error {
         : std::runtime_error(message), status(exit_status) {}
 };
 
-// A password or plaintext that is wiped however the scope is left.
-struct Secret {
-    std::string s;
-    ~Secret() { wipe_string(s); }
-};
-
 // Parses the arguments (argv[0] first) and applies --config. Help, the
 // version and usage errors are printed here; their exit status comes back
 // instead of a request.

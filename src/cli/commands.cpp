@@ -37,7 +37,7 @@ void write_output(std::string_view bytes) {
 
 int run_text(const Request& r, bool encrypt) {
     // The password first, so that --password-fd 0 can take the input's first line.
-    Secret password{obtain_password(r.password, encrypt, kPrompt)};
+    WipedString password{obtain_password(r.password, encrypt, kPrompt)};
     TMemoryStream input;
     read_input(input);
     CodecResult result = encrypt ? encrypt_message(input.data(), password.s, r.options)
@@ -48,7 +48,7 @@ int run_text(const Request& r, bool encrypt) {
 }
 
 int run_file(const Request& r, bool encrypt) {
-    Secret password{obtain_password(r.password, encrypt, kPrompt)};
+    WipedString password{obtain_password(r.password, encrypt, kPrompt)};
     const auto failure = encrypt ? encrypt_file(r.in_path, r.out_path, r.options.setup, password.s)
                                  : decrypt_file(r.in_path, r.out_path, r.options.setup, password.s);
     if (failure) throw Failure(*failure);

@@ -60,7 +60,7 @@ std::string ask(std::string_view prompt) {
 }  // namespace
 
 std::string read_first_line(int fd) {
-    Secret line;
+    WipedString line;
     line.s.reserve(256);
     for (char c;;) {
         const ssize_t n = ::read(fd, &c, 1);
@@ -69,7 +69,7 @@ std::string read_first_line(int fd) {
         if (n == 0 || c == '\n') break;
         if (line.s.size() == line.s.capacity()) {
             // Move to a larger buffer by hand, so the old one is wiped, not just freed.
-            Secret bigger;
+            WipedString bigger;
             bigger.s.reserve(2 * line.s.capacity());
             bigger.s.append(line.s);
             line.s.swap(bigger.s);
@@ -81,7 +81,7 @@ std::string read_first_line(int fd) {
 }
 
 std::string obtain_password(const PasswordSources& sources, bool confirm, std::string_view prompt) {
-    Secret password;
+    WipedString password;
     if (!sources.file.empty()) {
         const int fd = ::open(sources.file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) throw Failure("Cannot open the password file " + sources.file + ": " + std::strerror(errno));
@@ -98,7 +98,7 @@ std::string obtain_password(const PasswordSources& sources, bool confirm, std::s
         password.s = env;
     } else {
         password.s = ask(prompt);
-        if (confirm && !password.s.empty() && Secret{ask("Repeat password: ")}.s != password.s)
+        if (confirm && !password.s.empty() && WipedString{ask("Repeat password: ")}.s != password.s)
             throw Failure("The passwords do not match");
     }
     if (password.s.empty()) throw Failure("The password must not be empty");

@@ -1,7 +1,6 @@
 #include "cipher/stream.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using namespace morvantile;
 
@@ -40,28 +39,3 @@ TEST(Stream, StringStreamChangesCallersString) {
     EXPECT_EQ(t.read(buf, 10), 6u);
 }
 
-TEST(Stream, FileStreamModes) {
-    char path[] = "/tmp/morvantile_stream_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    {
-        TFileStream f(path, TFileStream::Mode::Create);
-        f.write(std::string("0123456789"));
-        EXPECT_EQ(f.size(), 10);
-    }
-    {
-        TFileStream f(path, TFileStream::Mode::ReadWrite);  // keeps the contents
-        f.set_position(8);
-        f.write(std::string("abcd"));
-    }
-    TFileStream f(path, TFileStream::Mode::Read);
-    char buf[20];
-    f.set_position(6);
-    EXPECT_EQ(f.read(buf, 20), 6u);
-    EXPECT_EQ(std::string(buf, 6), "67abcd");
-    EXPECT_EQ(f.read(buf, 20), 0u);
-    EXPECT_THROW(f.write("x", 1), EStreamError);
-    ::unlink(path);
-    EXPECT_THROW(TFileStream(path, TFileStream::Mode::Read), EStreamError);
-}
