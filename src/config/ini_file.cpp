@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "filecrypt/file_system.h"
+
 namespace morvantile {
 
 namespace {
@@ -44,13 +46,6 @@ int hex_digit(char c) {
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int err) {
     throw EIniFileError(what + " \"" + path + "\": " + std::generic_category().message(err));
-}
-
-std::string folder_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
 }
 
 // Follows symbolic links so that save() replaces the file a link points to
@@ -220,14 +215,7 @@ void IniFile::save(const std::string& path) const {
 
     // Without this the rename itself may be lost in a crash, leaving the old
     // file or none.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) fail("Saved but could not sync the folder of", path, errno);
-    const int rc = ::fsync(dir);
-    const int err = errno;
-    ::close(dir);
-    // Some filesystems cannot sync a folder at all (EINVAL); the file is
-    // written, so that is no failure.
-    if (rc != 0 && err != EINVAL) fail("Saved but could not sync the folder of", path, err);
+    if (const int err = flush_folder(folder)) fail("Saved but could not sync the folder of", path, err);
 }
 
 std::size_t IniFile::find_key(std::string_view section, std::string_view key) const {

@@ -79,12 +79,6 @@ private:
 
 bool stat_of(const std::string& name, struct stat& st) { return ::stat(name.c_str(), &st) == 0; }
 
-std::string folder_of(const std::string& name) {
-    const auto slash = name.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : name.substr(0, slash);
-}
-
 // Where the kernel or the file system has no no-replace rename, a hard link
 // gives the same guarantee: link() never replaces an existing name.
 bool rename_by_link(const std::string& from, const std::string& to) {
@@ -102,6 +96,21 @@ bool rename_by_link(const std::string& from, const std::string& to) {
 }
 
 }  // namespace
+
+std::string folder_of(const std::string& name) {
+    const auto slash = name.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : name.substr(0, slash);
+}
+
+int flush_folder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    return rc != 0 && err != EINVAL ? err : 0;
+}
 
 bool PosixFileSystem::file_exists(const std::string& name) {
     struct stat st {};
@@ -165,14 +174,7 @@ bool PosixFileSystem::rename(const std::string& from, const std::string& to, boo
 
 void PosixFileSystem::sync_folder(const std::string& name) {
     const std::string folder = folder_of(name);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) fail("cannot open the folder", folder, errno);
-    const int rc = ::fsync(fd);
-    const int err = errno;
-    ::close(fd);
-    // Some file systems cannot sync a folder at all and keep names durable
-    // by other means.
-    if (rc != 0 && err != EINVAL) fail("cannot flush the folder", folder, err);
+    if (const int err = flush_folder(folder)) fail("cannot flush the folder", folder, err);
 }
 
 std::unique_ptr<File> PosixFileSystem::create_unique(std::string& pattern) {

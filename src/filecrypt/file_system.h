@@ -77,6 +77,15 @@ public:
     virtual void sync_folder(const std::string& name) = 0;
 };
 
+// The folder part of a path: "." without one, "/" for a name at the root.
+std::string folder_of(const std::string& name);
+
+// fsync()s the folder `folder` itself, so that names created, removed or
+// renamed in it survive a crash. Returns 0 or the errno; file systems that
+// cannot sync a folder at all (EINVAL) keep names durable by other means
+// and count as done.
+int flush_folder(const std::string& folder);
+
 class PosixFileSystem : public FileSystem {
 public:
     bool file_exists(const std::string& name) override;

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_files.h"
+
 extern char** environ;
 
 namespace morvantile::test {
@@ -88,26 +90,6 @@ inline std::string as_printed(std::string_view message) {
     std::string s(message);
     for (std::size_t i; (i = s.find("\r\n")) != std::string::npos;) s.erase(i, 1);
     return s + "\n";
-}
-
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::string name = (std::filesystem::temp_directory_path() / "morvantile-cli-XXXXXX").string();
-        path = ::mkdtemp(name.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
-inline std::string read_file(const std::string& path) {
-    std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
-
-inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 }  // namespace morvantile::test

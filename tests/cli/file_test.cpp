@@ -35,7 +35,7 @@ std::vector<std::string> names_in(const fs::path& dir) {
 }
 
 TEST(FileCommands, RoundTripIsTheCipherOverTheZlibStream) {
-    TempDir dir;
+    TempFolder dir;
     for (const std::string& plain : {std::string(), std::string("\0", 1), random_bytes(100000, 7)}) {
         write_file(dir / "plain", plain);
         ASSERT_EQ(run_cli({{"encrypt-file", "--suite", "6,3,1", dir / "plain", dir / "enc"}, "", "pw"}).status, 0);
@@ -49,7 +49,7 @@ TEST(FileCommands, RoundTripIsTheCipherOverTheZlibStream) {
 }
 
 TEST(FileCommands, SourceIsNeverTheDestination) {
-    TempDir dir;
+    TempFolder dir;
     fs::create_directory(dir / "sub");
     write_file(dir / "a", "original");
     fs::create_symlink(dir / "a", dir / "link");
@@ -66,7 +66,7 @@ TEST(FileCommands, SourceIsNeverTheDestination) {
 }
 
 TEST(FileCommands, FailureLeavesTheDestinationAsItWas) {
-    TempDir dir;
+    TempFolder dir;
     write_file(dir / "plain", "attack at dawn");
     ASSERT_EQ(encrypt_file(dir / "plain", dir / "enc", {}, "right"), std::nullopt);
     const Outcome wrong = run_cli({{"decrypt-file", dir / "enc", dir / "new"}, "", "wrong"});

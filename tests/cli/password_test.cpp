@@ -14,7 +14,7 @@ bool made_with(const Outcome& o, std::string_view password, std::string_view pla
 }
 
 TEST(PasswordSources, FileAndDescriptorGiveTheirFirstLine) {
-    TempDir dir;
+    TempFolder dir;
     for (const char* content : {"pw\nsecond", "pw\r\nsecond", "pw"}) {
         write_file(dir / "pass", content);
         EXPECT_TRUE(made_with(run_cli({{"encrypt", "--password-file", dir / "pass"}, "msg"}), "pw")) << content;
@@ -25,7 +25,7 @@ TEST(PasswordSources, FileAndDescriptorGiveTheirFirstLine) {
 }
 
 TEST(PasswordSources, FileBeatsDescriptorBeatsEnvironment) {
-    TempDir dir;
+    TempFolder dir;
     write_file(dir / "pass", "file\n");
     EXPECT_TRUE(made_with(run_cli({{"encrypt", "--password-fd", "3", "--password-file", dir / "pass"}, "msg", "env",
                                    "fd\n"}),
@@ -35,7 +35,7 @@ TEST(PasswordSources, FileBeatsDescriptorBeatsEnvironment) {
 }
 
 TEST(PasswordSources, EmptyOrMissingPasswordIsRefused) {
-    TempDir dir;
+    TempFolder dir;
     write_file(dir / "pass", "\nnot this");
     for (const Outcome& o : {run_cli({{"encrypt"}, "msg", ""}), run_cli({{"decrypt", "--password-file", dir / "pass"}}),
                              run_cli({{"encrypt", "--password-fd", "3"}, "msg", "env", ""})}) {
@@ -51,7 +51,7 @@ TEST(PasswordSources, EmptyOrMissingPasswordIsRefused) {
 }
 
 TEST(ConfigOption, FileSetsTheOptionsAndTheCommandLineWins) {
-    TempDir dir;
+    TempFolder dir;
     const std::string ini = dir / "morvantile.ini";
     write_file(ini,
                "[encryption]\r\nAlgorithm=1\r\nHash=2\r\nChainingMode=3\r\nHardcoreMode=1\r\nNodecompress=0\r\n"

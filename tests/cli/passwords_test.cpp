@@ -8,7 +8,7 @@ namespace morvantile::test {
 namespace {
 
 TEST(PasswordsCommand, ListsEntriesWithTheRightListPasswordOnly) {
-    TempDir dir;
+    TempFolder dir;
     RecordingErrors errors;
     const std::string ini = dir / "morvantile.ini";
     auto entry = [&](const char* text) { return passwordlistencryption(text, 'e', "list pw", errors); };

@@ -1,6 +1,6 @@
 // Stand-ins for the file system: an in-memory file for the codec, a
 // recording wrapper around the real file system that makes chosen calls
-// fail, and a temporary folder.
+// fail.
 #pragma once
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 
 #include "filecrypt/file_operation.h"
 #include "filecrypt/file_system.h"
+#include "support/temp_files.h"
 
 namespace morvantile::test {
 
@@ -132,36 +133,5 @@ private:
     }
     std::map<std::string, int> failing_, seen_;
 };
-
-struct TempFolder {
-    std::filesystem::path path;
-    TempFolder() {
-        std::string name = (std::filesystem::temp_directory_path() / "morvantile-files-XXXXXX").string();
-        path = ::mkdtemp(name.data());
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    // The names in the folder, sorted.
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& e : std::filesystem::directory_iterator(path)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-};
-
-inline std::string read_file(const std::string& path) {
-    std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
-
-inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 }  // namespace morvantile::test
