@@ -229,35 +229,31 @@ void TBlockCipherN<B>::decrypt_cbc(const void* vin, void* vout, std::uint32_t n)
 }
 
 template <std::size_t B>
-void TBlockCipherN<B>::encrypt_cfb8bit(const void* vin, void* vout, std::uint32_t n) {
+void TBlockCipherN<B>::cfb8bit(const void* vin, void* vout, std::uint32_t n, bool decrypting) {
     require_init();
     const std::uint8_t* in = as_bytes(vin);
     std::uint8_t* out = as_bytes(vout);
     alignas(16) std::uint8_t t[B];
     for (std::uint32_t i = 0; i < n; ++i) {
+        // Read before writing, so an in-place pass still has the input byte.
+        const std::uint8_t x = in[i];
         enc_->ProcessBlock(CV_, t);
-        const std::uint8_t c = in[i] ^ t[0];
-        out[i] = c;
+        const std::uint8_t y = x ^ t[0];
+        out[i] = y;
         std::memmove(CV_, CV_ + 1, B - 1);
-        CV_[B - 1] = c;
+        CV_[B - 1] = decrypting ? x : y;  // the ciphertext byte
     }
     secure_zero(t, B);
 }
 
 template <std::size_t B>
-void TBlockCipherN<B>::decrypt_cfb8bit(const void* vin, void* vout, std::uint32_t n) {
-    require_init();
-    const std::uint8_t* in = as_bytes(vin);
-    std::uint8_t* out = as_bytes(vout);
-    alignas(16) std::uint8_t t[B];
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint8_t c = in[i];
-        enc_->ProcessBlock(CV_, t);
-        out[i] = c ^ t[0];
-        std::memmove(CV_, CV_ + 1, B - 1);
-        CV_[B - 1] = c;
-    }
-    secure_zero(t, B);
+void TBlockCipherN<B>::encrypt_cfb8bit(const void* in, void* out, std::uint32_t n) {
+    cfb8bit(in, out, n, false);
+}
+
+template <std::size_t B>
+void TBlockCipherN<B>::decrypt_cfb8bit(const void* in, void* out, std::uint32_t n) {
+    cfb8bit(in, out, n, true);
 }
 
 template <std::size_t B>

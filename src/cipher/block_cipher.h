@@ -156,6 +156,9 @@ private:
     // `full(in, out, q)`, then a final partial block masked with E(CV).
     template <class FullBlocks>
     void blocks_then_tail(const void* in, void* out, std::uint32_t n, FullBlocks full);
+    // CFB with 8-bit feedback: one block operation per byte, the ciphertext
+    // byte shifted into CV, in either direction.
+    void cfb8bit(const void* in, void* out, std::uint32_t n, bool decrypting);
 
     alignas(16) std::uint8_t IV_[B];
     alignas(16) std::uint8_t CV_[B];

@@ -1,6 +1,8 @@
 #include "compression.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdlib>
 #include <limits>
 
 #include <zlib.h>
@@ -83,15 +85,42 @@ void write_all(TStream& dst, const std::string& bytes) {
     }
 }
 
+// Each block carries its size in front of it, for the wipe.
+voidpf wiping_alloc(voidpf, uInt items, uInt size) {
+    const std::size_t n = std::size_t{items} * size;
+    auto* block = static_cast<std::max_align_t*>(std::malloc(n + sizeof(std::max_align_t)));
+    if (block == nullptr) return Z_NULL;
+    *reinterpret_cast<std::size_t*>(block) = n;
+    return block + 1;
+}
+
+void wiping_free(voidpf, voidpf address) {
+    auto* block = static_cast<std::max_align_t*>(address) - 1;
+    secure_zero(address, *reinterpret_cast<std::size_t*>(block));
+    std::free(block);
+}
+
 }  // namespace
 
-std::string compress_buffer(const void* in, std::size_t n) {
-    z_stream zs{};
+Deflater::Deflater() {
+    zs.zalloc = wiping_alloc;
+    zs.zfree = wiping_free;
     if (deflateInit2(&zs, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw ECompressionError();
-    struct End {
-        z_stream& zs;
-        ~End() { deflateEnd(&zs); }
-    } end{zs};
+}
+
+Deflater::~Deflater() { deflateEnd(&zs); }
+
+Inflater::Inflater() {
+    zs.zalloc = wiping_alloc;
+    zs.zfree = wiping_free;
+    if (inflateInit(&zs) != Z_OK) throw EDecompressionError();
+}
+
+Inflater::~Inflater() { inflateEnd(&zs); }
+
+std::string compress_buffer(const void* in, std::size_t n) {
+    Deflater deflater;
+    z_stream& zs = deflater.zs;
 
     const auto* next = static_cast<const Bytef*>(in);
     std::size_t left = n;
@@ -120,12 +149,8 @@ std::string compress_buffer(const void* in, std::size_t n) {
 }
 
 std::string decompress_buffer(const void* in, std::size_t n, std::size_t estimate) {
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK) throw EDecompressionError();
-    struct End {
-        z_stream& zs;
-        ~End() { inflateEnd(&zs); }
-    } end{zs};
+    Inflater inflater;
+    z_stream& zs = inflater.zs;
 
     const auto* next = static_cast<const Bytef*>(in);
     std::size_t left = n;

@@ -6,9 +6,31 @@
 #include <cstddef>
 #include <string>
 
+#include <zlib.h>
+
 #include "stream.h"
 
 namespace morvantile {
+
+// A zlib stream set up the one way Morvantile writes them (level 9, 15-bit
+// window, memLevel 8, default strategy; header 78 DA), or for reading one.
+// zlib's window and tables hold plaintext, so its memory is wiped before it
+// is freed. Setting up throws ECompressionError / EDecompressionError.
+struct Deflater {
+    z_stream zs{};
+    Deflater();
+    ~Deflater();
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+};
+
+struct Inflater {
+    z_stream zs{};
+    Inflater();
+    ~Inflater();
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+};
 
 // Deflates n bytes at level 9 (15-bit window, memLevel 8, default strategy;
 // header 78 DA) and returns the complete zlib stream.

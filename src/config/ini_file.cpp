@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config/ascii.h"
 #include "filecrypt/file_system.h"
 
 namespace morvantile {
@@ -25,16 +26,10 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Names from the file and names asked for are compared after trimming both,
 // so " misc " in a call finds "[misc]".
 bool same_name(std::string_view stored, std::string_view wanted) {
-    wanted = trim(wanted);
-    if (stored.size() != wanted.size()) return false;
-    for (std::size_t i = 0; i < stored.size(); ++i)
-        if (ascii_lower(stored[i]) != ascii_lower(wanted[i])) return false;
-    return true;
+    return equal_ignoring_case(stored, trim(wanted));
 }
 
 int hex_digit(char c) {

@@ -7,8 +7,7 @@
 #include <memory>
 #include <sys/stat.h>
 
-#include <zlib.h>
-
+#include "cipher/compression.h"
 #include "cipher/wipe.h"
 #include "textcrypt/keyed_cipher.h"
 
@@ -22,45 +21,6 @@ namespace {
 constexpr std::size_t kCipherChunk = 8192;
 static_assert(kFileIoChunk % kCipherChunk == 0);
 constexpr std::uint64_t kPumpInterval = std::uint64_t{4} << 20;
-
-// zlib's window and tables hold plaintext, so its blocks are wiped before
-// they go back. Each block carries its size in front of it.
-voidpf wiping_alloc(voidpf, uInt items, uInt size) {
-    const std::size_t n = std::size_t{items} * size;
-    auto* block = static_cast<std::max_align_t*>(std::malloc(n + sizeof(std::max_align_t)));
-    if (block == nullptr) return Z_NULL;
-    *reinterpret_cast<std::size_t*>(block) = n;
-    return block + 1;
-}
-
-void wiping_free(voidpf, voidpf address) {
-    auto* block = static_cast<std::max_align_t*>(address) - 1;
-    secure_zero(address, *reinterpret_cast<std::size_t*>(block));
-    std::free(block);
-}
-
-struct Deflater {
-    z_stream zs{};
-    Deflater() {
-        zs.zalloc = wiping_alloc;
-        zs.zfree = wiping_free;
-        // Level 9, 15-bit window, memLevel 8: the parameters of every zlib
-        // stream Morvantile writes.
-        if (deflateInit2(&zs, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw EFileCodecError(CodecStage::Compress);
-    }
-    ~Deflater() { deflateEnd(&zs); }
-};
-
-struct Inflater {
-    z_stream zs{};
-    Inflater() {
-        zs.zalloc = wiping_alloc;
-        zs.zfree = wiping_free;
-        if (inflateInit(&zs) != Z_OK) throw EFileCodecError(CodecStage::Decompress);
-    }
-    ~Inflater() { inflateEnd(&zs); }
-};
 
 // A piece of plaintext, compressed or encrypted data, wiped at the end.
 class SecretBuffer {
@@ -127,8 +87,9 @@ std::string_view codec_failure_message(bool encrypting, CodecStage stage) {
 }
 
 void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events) {
-    Deflater d;
-    z_stream& zs = d.zs;
+    std::optional<Deflater> deflater;
+    at(CodecStage::Compress, [&] { deflater.emplace(); });
+    z_stream& zs = deflater->zs;
     SecretBuffer in, out;
     Pacer pacer(events);
     std::size_t pending = 0;  // compressed bytes at the start of `out`
@@ -167,8 +128,9 @@ void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, co
 }
 
 void decrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events) {
-    Inflater i;
-    z_stream& zs = i.zs;
+    std::optional<Inflater> inflater;
+    at(CodecStage::Decompress, [&] { inflater.emplace(); });
+    z_stream& zs = inflater->zs;
     SecretBuffer in, out;
     Pacer pacer(events);
     for (;;) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "config/ascii.h"
 #include "filecrypt/file_codec.h"
 #include "filecrypt/secure_wipe.h"
 #include "textcrypt/keyed_cipher.h"
@@ -16,18 +17,16 @@ std::size_t file_name_start(std::string_view name) {
     return slash == std::string_view::npos ? 0 : slash + 1;
 }
 
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
+// A message and the names it is about, e.g. "Failed to remove file: " + name.
+template <class... Parts>
+std::string text(std::string_view first, const Parts&... rest) {
+    std::string s(first);
+    (s.append(rest), ...);
+    return s;
 }
 
-std::string joined(std::string_view a, std::string_view b) {
-    std::string s(a);
-    s += b;
-    return s;
+std::string rename_failed(const std::string& from, const std::string& to) {
+    return text(kFileRenameFailed, from, " to ", to);
 }
 
 }  // namespace
@@ -38,16 +37,16 @@ std::string changed_extension(std::string_view name, std::string_view extension)
     const std::size_t start = file_name_start(name);
     const auto dot = name.rfind('.');
     const std::size_t end = dot != std::string_view::npos && dot > start ? dot : name.size();
-    return joined(name.substr(0, end), joined(".", extension));
+    return text(name.substr(0, end), ".", extension);
 }
 
 std::string decrypted_name(std::string_view source, std::string_view extension) {
-    const std::string mark = joined(".", extension);
+    const std::string mark = text(".", extension);
     const auto at = source.find(mark, file_name_start(source) + 1);
     return std::string(at == std::string_view::npos ? source : source.substr(0, at));
 }
 
-FileOperation::FileOperation(char code, const Settings& settings, RuntimeState&, Dialogs& dialogs, Tray& tray,
+FileOperation::FileOperation(char code, const Settings& settings, Dialogs& dialogs, Tray& tray,
                              EventPump& events, FileSystem& fs)
     : code_(code), settings_(settings), dialogs_(dialogs), tray_(tray), events_(events), fs_(fs) {}
 
@@ -58,13 +57,13 @@ bool FileOperation::fail(std::string_view message) {
 
 bool FileOperation::confirm_overwrite(const std::string& name) {
     return dialogs_.ask_yes_no(kMessageBoxCaption,
-                               joined(joined("File ", file_name_part(name)), " exists.  Overwrite?"));
+                               text("File ", file_name_part(name), " exists.  Overwrite?"));
 }
 
 // Names differing only in letter case count as the same file, and so does
 // another name for the same file (a link, a second path).
 bool FileOperation::refers_to_source(const std::string& name) {
-    if (same_ignoring_case(source_, name)) return true;
+    if (equal_ignoring_case(source_, name)) return true;
     const std::optional<FileId> target = fs_.identity(name);
     return target && target == fs_.identity(source_);
 }
@@ -118,7 +117,7 @@ bool FileOperation::run(KeyedCipher& cipher) {
 
 bool FileOperation::put_in_place() {
     if (!fs_.rename(destination_, final_, true))
-        return fail(joined(joined(joined(kFileRenameFailed, destination_), " to "), final_));
+        return fail(rename_failed(destination_, final_));
     sync_folder_after_rename();
     return true;
 }
@@ -148,7 +147,7 @@ bool FileOperation::write_result(KeyedCipher& cipher) {
         destination = fs_.create(destination_, CreateMode::New);
         destination_created_ = true;
     } catch (...) {
-        return fail(joined(kFileStreamCreation, destination_));
+        return fail(text(kFileStreamCreation, destination_));
     }
 
     auto hint = [this](std::string_view text) {
@@ -182,11 +181,11 @@ bool FileOperation::replace_source() {
     try {
         if (secure_wipe_) {
             const bool wiped = secure_wipe(source_, fs_, tray_, events_);
-            if (!wiped || !fs_.remove(source_)) return fail(joined(kFileWipeRemoveFailed, source_));
+            if (!wiped || !fs_.remove(source_)) return fail(text(kFileWipeRemoveFailed, source_));
         } else if (!fs_.remove(source_)) {
             // The source is untouched, so the result is not needed.
-            dialogs_.show_error(joined(kFileRemoveFailed, source_));
-            if (!fs_.remove(temporary)) dialogs_.show_error(joined(kFileTemporaryDeleteFailed, temporary));
+            dialogs_.show_error(text(kFileRemoveFailed, source_));
+            if (!fs_.remove(temporary)) dialogs_.show_error(text(kFileTemporaryDeleteFailed, temporary));
             return false;
         }
         // From here the temporary file holds the only copy; it stays
@@ -197,11 +196,11 @@ bool FileOperation::replace_source() {
             replace_existing = true;
         }
         if (!fs_.rename(temporary, final_, replace_existing))
-            return fail(joined(joined(joined(kFileRenameFailed, temporary), " to "), final_));
+            return fail(rename_failed(temporary, final_));
         sync_folder_after_rename();
         return true;
     } catch (...) {
-        return fail(joined(kFileReplaceError, temporary));
+        return fail(text(kFileReplaceError, temporary));
     }
 }
 
@@ -218,7 +217,7 @@ void FileOperation::cleanup(bool failed) {
     } catch (...) {
     }
     if (removed) return;
-    if (overwrite_original_) dialogs_.show_error(joined(kFileTemporaryCleanupFailed, destination_));
+    if (overwrite_original_) dialogs_.show_error(text(kFileTemporaryCleanupFailed, destination_));
     else dialogs_.message_box(kFileSaveCleanupFailed);
 }
 

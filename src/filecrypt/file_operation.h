@@ -48,11 +48,9 @@ std::string decrypted_name(std::string_view source, std::string_view extension);
 
 class FileOperation {
 public:
-    // `code` is 'f' (encrypt a file) or 'g' (decrypt one). The file body
-    // needs nothing of the run-time state; it is taken like the other
-    // operation bodies take it.
-    FileOperation(char code, const Settings& settings, RuntimeState& runtime, Dialogs& dialogs, Tray& tray,
-                  EventPump& events, FileSystem& fs);
+    // `code` is 'f' (encrypt a file) or 'g' (decrypt one).
+    FileOperation(char code, const Settings& settings, Dialogs& dialogs, Tray& tray, EventPump& events,
+                  FileSystem& fs);
 
     // The file body of the operation's single pass, with the keyed cipher of
     // the suite in Settings; releases the cipher before the source is

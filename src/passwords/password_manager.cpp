@@ -4,24 +4,17 @@
 #include <utility>
 
 #include "cipher/wipe.h"
+#include "config/ascii.h"
 
 namespace morvantile {
 
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_name(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return lower(x) == lower(y);
-           });
-}
-
 // The drop-down's order: letter case aside, and names that differ only in
 // case by their bytes, so the order is the same at every opening.
 bool name_before(const std::string& a, const std::string& b) {
     const auto byte_less = [](char x, char y) {
-        return static_cast<unsigned char>(lower(x)) < static_cast<unsigned char>(lower(y));
+        return static_cast<unsigned char>(ascii_lower(x)) < static_cast<unsigned char>(ascii_lower(y));
     };
     if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), byte_less)) return true;
     if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), byte_less)) return false;
@@ -33,7 +26,7 @@ std::optional<std::size_t> find_name(const Names& names, std::string_view name) 
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i] == name) return i;
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (same_name(names[i], name)) return i;
+        if (equal_ignoring_case(names[i], name)) return i;
     return std::nullopt;
 }
 

@@ -72,7 +72,7 @@ void EncryptionCommand::encryption(char code) {
                 } else if (is_text_operation(code)) {
                     failed = !text_pass(code, pass, passes, cipher);
                 } else {
-                    file_operation.emplace(code, settings_, runtime_, dialogs, tray, desktop_.pump, files_);
+                    file_operation.emplace(code, settings_, dialogs, tray, desktop_.pump, files_);
                     failed = !file_operation->run(cipher);
                 }
             }

@@ -49,7 +49,7 @@ struct FileOp : ::testing::Test {
                 EXPECT_FALSE(cipher.ready()) << call;
             }
         };
-        FileOperation op(code, settings, runtime, desk, desk, desk, fs);
+        FileOperation op(code, settings, desk, desk, desk, fs);
         const bool ok = op.run(cipher);
         op.cleanup(!ok);
         return ok;
