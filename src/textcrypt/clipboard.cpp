@@ -68,9 +68,9 @@ void ClipboardExchange::write_clipboard_text(std::string_view text, char code) {
             // change it between the notice and the write.
             runtime_.NoticeMode = kRichTextNotice;
             dialogs_.show_notice();
-            clipboard_.set(runtime_.RtfFormat, text);
+            clipboard_.set(runtime_.RtfFormat, text, /*secret=*/true);
         } else {
-            clipboard_.set(kPlainTextFormat, text);
+            clipboard_.set(kPlainTextFormat, text, /*secret=*/code == 'd');
         }
     }
     pump_.process_messages();

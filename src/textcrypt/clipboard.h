@@ -39,7 +39,9 @@ public:
     // The bytes of `format`, or nullopt when it is not on the clipboard.
     virtual std::optional<std::string> get(std::string_view format) = 0;
     // Replaces everything on the clipboard with `bytes` in `format` alone.
-    virtual void set(std::string_view format, std::string_view bytes) = 0;
+    // `secret` marks decrypted text, which clipboard history managers are
+    // asked not to keep.
+    virtual void set(std::string_view format, std::string_view bytes, bool secret) = 0;
 };
 
 // A text counts as rich text when it starts with exactly "{\rtf".
@@ -59,7 +61,8 @@ public:
     // Replaces the clipboard content with `text` (up to its first NUL, which
     // is all any reader would take) in exactly one format: rich text when
     // `code` is 'd', UseRTF is on and `text` is RTF markup, after the
-    // one-second "Using rich text" notice; plain text otherwise. Throws
+    // one-second "Using rich text" notice; plain text otherwise. What is
+    // written for 'd' is decrypted text and is marked secret. Throws
     // EClipboardError, leaving the clipboard as it was.
     void write_clipboard_text(std::string_view text, char code);
 

@@ -148,6 +148,7 @@ struct FakeClipboard : ClipboardAccess {
     std::function<void(const std::string&)> before;
     int opened = 0, closed = 0;
     bool held = false;
+    bool secret = false;  // the last write was marked secret
 
     void put(std::string_view format, std::string_view bytes) {
         slots.clear();
@@ -184,11 +185,12 @@ struct FakeClipboard : ClipboardAccess {
         if (fail_get) throw EClipboardError("read failed");
         return find(format);
     }
-    void set(std::string_view format, std::string_view bytes) override {
+    void set(std::string_view format, std::string_view bytes, bool is_secret) override {
         if (!held) throw std::logic_error("clipboard written while not open");
         if (before) before("set");
         if (fail_set) throw EClipboardError("write failed");
         put(format, bytes);
+        secret = is_secret;
         note("clip set " + std::string(format) + " " + std::string(bytes));
     }
 

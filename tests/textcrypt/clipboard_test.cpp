@@ -82,6 +82,7 @@ TEST_F(ClipboardTest, DecryptedRichTextGoesBackAsRichTextAloneAfterTheNotice) {
     EXPECT_EQ(desktop.log, (Log{"clip open", "notice 2", "clip set text/rtf " + kRtf, "clip close"}));
     EXPECT_EQ(runtime.NoticeMode, 2);
     EXPECT_EQ(clip.formats(), (std::vector<std::string>{"text/rtf"}));  // no plain-text copy
+    EXPECT_TRUE(clip.secret);
 }
 
 TEST_F(ClipboardTest, EverythingElseIsWrittenAsPlainTextAlone) {
@@ -107,6 +108,8 @@ TEST_F(ClipboardTest, EverythingElseIsWrittenAsPlainTextAlone) {
         EXPECT_EQ(clip.formats(), (std::vector<std::string>{"text/plain"}));
         EXPECT_EQ(clip.plain(), c.text);
         EXPECT_TRUE(desktop.only({"notice"}).empty());
+        // Decrypted text is kept out of clipboard histories; ciphertext is not.
+        EXPECT_EQ(clip.secret, c.code == 'd');
     }
 }
 
