@@ -140,7 +140,7 @@ private:
 // "clip set <format> <bytes>"), so tests see them in order with the desktop's
 // calls. The fail_* switches make the next calls of that kind throw.
 struct FakeClipboard : ClipboardAccess {
-    std::map<std::string, std::string, std::less<>> slots;
+    std::map<std::string, std::string, std::less<>> content;
     std::vector<std::string>* log = nullptr;
     bool fail_open = false, fail_get = false, fail_set = false;
     // Called with "open", "get" or "set" before each of those calls; may
@@ -151,13 +151,13 @@ struct FakeClipboard : ClipboardAccess {
     bool secret = false;  // the last write was marked secret
 
     void put(std::string_view format, std::string_view bytes) {
-        slots.clear();
-        slots[std::string(format)] = bytes;
+        content.clear();
+        content[std::string(format)] = bytes;
     }
     std::optional<std::string> plain() const { return find(kPlainTextFormat); }
     std::optional<std::string> find(std::string_view format) const {
-        auto it = slots.find(format);
-        if (it == slots.end()) return std::nullopt;
+        auto it = content.find(format);
+        if (it == content.end()) return std::nullopt;
         return it->second;
     }
 
@@ -176,7 +176,7 @@ struct FakeClipboard : ClipboardAccess {
     }
     std::vector<std::string> formats() override {
         std::vector<std::string> out;
-        for (const auto& [name, bytes] : slots) out.push_back(name);
+        for (const auto& [name, bytes] : content) out.push_back(name);
         return out;
     }
     std::optional<std::string> get(std::string_view format) override {

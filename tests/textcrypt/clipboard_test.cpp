@@ -25,7 +25,7 @@ struct ClipboardTest : ::testing::Test {
 
     // A word processor's copy: the same selection as RTF and as plain text.
     void copy_from_word_processor() {
-        clip.slots = {{runtime.RtfFormat, kRtf}, {std::string(kPlainTextFormat), "hello"}};
+        clip.content = {{runtime.RtfFormat, kRtf}, {std::string(kPlainTextFormat), "hello"}};
     }
 };
 

@@ -296,7 +296,7 @@ TEST_F(CommandTest, SenderTagIsAppendedInsideTheInnerLayerAsPlainText) {
     settings.HardcoreMode = true;
     settings.UseRTF = true;  // together only by editing the file: the rich text is lost
     runtime.SenderTag = "\r\n*** Morvantile Info ***";
-    clip.slots = {{runtime.RtfFormat, "{\\rtf1 styled}"}, {std::string(kPlainTextFormat), "styled"}};
+    clip.content = {{runtime.RtfFormat, "{\\rtf1 styled}"}, {std::string(kPlainTextFormat), "styled"}};
     desktop.passwords = {Typed{"pw"}};
     command.encryption('e');
     CodecResult back = decrypt_message(clipboard(), "pw", codec_options(settings));
