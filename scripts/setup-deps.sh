@@ -10,6 +10,10 @@ packages=(
   libcli11-dev         # command-line parsing of morvantile-cli
   libgtest-dev libgmock-dev   # unit tests
   libbenchmark-dev     # throughput benchmarks under bench/
+  qt6-base-dev         # the desktop program's widgets, tray icon and clipboard
+  libqt6svg6           # draws the SVG tray and program icons
+  libx11-dev           # X11: keyboard state for the Caps Lock warning
+  fonts-dejavu-core    # a font for the widget tests on the offscreen platform
 )
 
 SUDO=""
