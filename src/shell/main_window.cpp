@@ -1,0 +1,396 @@
+#include "shell/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+#include <malloc.h>
+
+#include "config/command_line.h"
+#include "shell/errormsg.h"
+#include "shell/flash.h"
+#include "shell/instructions.h"
+#include "shell/options_dialog.h"
+#include "shell/password_dialog.h"
+#include "shell/tray_icon.h"
+#include "shell/viewer.h"
+#include "shell/windows.h"
+#include "textcrypt/sender_tag.h"
+
+// The icons are compiled into the shell library; a static library's
+// resources are registered by hand.
+static void init_resources() { Q_INIT_RESOURCE(morvantile); }
+
+namespace morvantile::shell {
+
+// Until the program drives other windows itself, there is no source window:
+// results stay on the clipboard for the user to paste, and nothing is
+// switched after a dialog.
+class ClipboardOnlySource final : public SourceWindow {
+public:
+    bool pasteback(bool) override { return true; }
+    void switchtosource() override {}
+};
+
+// The splash window's picture: the program's name sealed into ciphertext
+// and back, once. It runs only while it plays, so an idle program spends
+// no time on it.
+class SplashAnimation final : public QWidget {
+public:
+    explicit SplashAnimation(QWidget* parent) : QWidget(parent) {
+        setMinimumSize(400, 36);
+        setMouseTracking(true);
+        animation_.setStartValue(0.0);
+        animation_.setEndValue(1.0);
+        animation_.setDuration(2200);
+        connect(&animation_, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    }
+    void start() {
+        if (animation_.state() != QAbstractAnimation::Running) animation_.start();
+    }
+    void stop() { animation_.stop(); }
+    bool playing() const { return animation_.state() == QAbstractAnimation::Running; }
+
+protected:
+    void enterEvent(QEnterEvent*) override { start(); }
+    void paintEvent(QPaintEvent*) override {
+        static const QString kWord = QStringLiteral("encrypt \u2192 paste \u2192 decrypt");
+        static const QString kAlphabet =
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
+        const double t = animation_.state() == QAbstractAnimation::Running ? animation_.currentValue().toDouble() : 1.0;
+        // First half: the text dissolves into base64; second half: it
+        // resolves again, left to right.
+        QString shown = kWord;
+        for (int i = 0; i < shown.size(); ++i) {
+            if (shown[i] == QLatin1Char(' ')) continue;
+            const double at = static_cast<double>(i) / shown.size();
+            const bool scrambled = t < 0.5 ? at < t * 2.0 : at >= (t - 0.5) * 2.0;
+            if (scrambled) shown[i] = kAlphabet[QRandomGenerator::global()->bounded(kAlphabet.size())];
+        }
+        QPainter p(this);
+        QFont f(QStringLiteral("monospace"));
+        f.setStyleHint(QFont::Monospace);
+        f.setPixelSize(16);
+        p.setFont(f);
+        p.setPen(t >= 1.0 ? QColor(0x9f, 0xd8, 0xff) : QColor(0x5a, 0xe0, 0x8a));
+        p.drawText(rect(), Qt::AlignCenter, shown);
+    }
+
+private:
+    QVariantAnimation animation_;
+};
+
+TfrmMain::TfrmMain(std::unique_ptr<ClipboardAccess> clipboard)
+    : QWidget(nullptr, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      source_(std::make_unique<ClipboardOnlySource>()),
+      clipboard_access_(std::move(clipboard)),
+      exchange_(std::make_unique<ClipboardExchange>(*clipboard_access_, settings_, runtime_, *this, *this)),
+      prompts_(settings_, runtime_, *this, *this, *source_, *this),
+      config_(settings_, runtime_, lists_, prompts_, *this) {
+    init_resources();
+    command_ = std::make_unique<EncryptionCommand>(settings_, runtime_, *exchange_,
+                                                   Desktop{*this, *source_, *this, *this, *this}, files_);
+    context_ = std::make_unique<ShellContext>(ShellContext{
+        settings_, runtime_, lists_, config_, *this, *source_, *exchange_, *this,
+        [] {},  // no global hotkeys yet
+        [this] { settrayiconhint(); }});
+
+    tray_ = new TrayIcon(this);
+    connect(tray_, &TrayIcon::about, this, &TfrmMain::about);
+    connect(tray_, &TrayIcon::fileModeChanged, this, [this](bool on) { runtime_.FileMode = on; });
+    connect(tray_, &TrayIcon::encrypt, this, [this] { PopupmenuKey('e'); });
+    connect(tray_, &TrayIcon::decrypt, this, [this] { PopupmenuKey('d'); });
+    connect(tray_, &TrayIcon::clearPassword, this, [this] { Clearpassword1Click(runtime_, *this); });
+    connect(tray_, &TrayIcon::options, this, &TfrmMain::setoptions);
+    connect(tray_, &TrayIcon::showInstructions, this, &TfrmMain::showinstructions);
+    connect(tray_, &TrayIcon::exit, this, &TfrmMain::exit_program);
+
+    build_splash();
+    timer_splash = new QTimer(this);
+    timer_splash->setSingleShot(true);
+    timer_splash->setInterval(5000);
+    connect(timer_splash, &QTimer::timeout, this, &TfrmMain::timer_splashTimer);
+}
+
+TfrmMain::~TfrmMain() { runtime_.wipe_passwords(); }
+
+void TfrmMain::build_splash() {
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::WindowText, QColor(0xdd, 0xdd, 0xdd));
+    setPalette(pal);
+
+    // A thin light edge keeps the black window apart from a dark desktop.
+    setObjectName(QStringLiteral("TfrmMain"));
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(QStringLiteral("#TfrmMain { background: black; border: 1px solid #5a5a5a; }"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 10, 10, 10);
+    Image1 = new QLabel(this);
+    Image1->setPixmap(QIcon(QStringLiteral(":/morvantile/icons/logo.svg")).pixmap(QSize(400, 110)));
+    Image1->setAlignment(Qt::AlignCenter);
+    layout->addWidget(Image1);
+
+    btn_close = new QPushButton(QStringLiteral("\u2715"), this);
+    btn_close->setFlat(true);
+    btn_close->setFixedSize(22, 22);
+    btn_close->setToolTip(QStringLiteral("Close"));
+    btn_close->setStyleSheet(QStringLiteral("color: #dddddd; border: none;"));
+    btn_close->hide();
+    connect(btn_close, &QPushButton::clicked, this, [this] {
+        hide();
+        gif->stop();
+    });
+
+    gif = new SplashAnimation(this);
+    layout->addWidget(gif);
+
+    auto* Shape1 = new QFrame(this);
+    Shape1->setFrameShape(QFrame::Box);
+    Shape1->setLineWidth(3);
+    Shape1->setStyleSheet(QStringLiteral("QFrame { border: 3px solid #3a6ea5; }"));
+    auto* lower = new QVBoxLayout(Shape1);
+    Label1 = new QLabel(Shape1);
+    Label1->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    Label1->setStyleSheet(QStringLiteral("border: none; color: #dddddd;"));
+    l_username = new QLabel(Shape1);
+    l_username->setAlignment(Qt::AlignRight);
+    QFont small = l_username->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    l_username->setFont(small);
+    l_username->setStyleSheet(QStringLiteral("border: none; color: #9fd8ff;"));
+    lower->addWidget(Label1);
+    lower->addWidget(l_username);
+    layout->addWidget(Shape1);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+bool TfrmMain::start(const std::vector<std::string>& params) {
+    gif->start();
+    {
+        LinuxSystemFacts facts;
+        l_username->setText(QStringLiteral("G'day, ") + to_qstring(facts.user_name()));
+        runtime_.VersionText = version_text();
+        setWindowTitle(to_qstring(runtime_.VersionText));
+        runtime_.SenderTag = compose_sender_tag(runtime_.VersionText, facts);
+    }
+    set_image(TrayImage::Idle);
+    process_messages();
+    Label1->setText(about_text());
+
+    if (!start_configuration(params, settings_, runtime_, config_, *this)) return false;
+
+    tray_->show();
+    settrayiconhint();
+
+    if (runtime_.CmdNoSplash || settings_.NoSplash) {
+        timer_splash->start(10);
+    } else {
+        center_on_screen(this);
+        show();
+        timer_splash->start();
+    }
+    if (!tray_->tray_available()) {
+        // The tray may come later (a panel that starts after the program);
+        // the icon then appears by itself.
+        show_error("No system tray was found. Morvantile keeps running, and its icon appears when a tray "
+                   "starts.");
+    }
+    return true;
+}
+
+QString TfrmMain::about_text() const {
+    const std::vector<std::string> lines = {
+        version_text(),
+        "Encrypts the text of any window, and small files, with a password.",
+        "Ciphers: Blowfish, Cast 256, MARS, RC6, Rijndael AES, Serpent, Twofish, IDEA, 3DES.",
+        "Built on Crypto++, zlib and Qt. Distributed without any warranty.",
+    };
+    return hint_text(strings_to_text(lines, 100)).trimmed();
+}
+
+QString TfrmMain::user_greeting() const { return l_username->text(); }
+
+void TfrmMain::timer_splashTimer() {
+    if (isVisible()) hide();
+    timer_splash->stop();
+    btn_close->show();
+    btn_close->move(width() - btn_close->width() - 4, 4);
+    btn_close->raise();
+    gif->stop();
+}
+
+void TfrmMain::about() {
+    if (isMinimized()) showNormal();
+    center_on_screen(this);
+    show();
+    raise();
+    activateWindow();
+    if (btn_close->isVisible()) btn_close->move(width() - btn_close->width() - 4, 4);
+    if (!isVisible()) show_error("Failed to show window!");
+}
+
+void TfrmMain::hideEvent(QHideEvent* event) {
+    gif->stop();
+    QWidget::hideEvent(event);
+    // Hidden, the window spends the rest of the run unseen: its native
+    // window and picture buffer are given back, and so is the heap the
+    // splash used. Showing it again creates them anew.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible() || !testAttribute(Qt::WA_WState_Created)) return;
+        destroy();
+        ::malloc_trim(0);
+    });
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    // The window manager's close only hides the about window; the program
+    // ends through Exit.
+    if (!exiting_) {
+        event->ignore();
+        hide();
+        return;
+    }
+    event->accept();
+}
+
+void TfrmMain::PopupmenuKey(char code) {
+    if (shell::ownDialogOpen()) return;
+    if (runtime_.FileMode) {
+        command_->encryption(code == kEncryptText ? kEncryptFile : kDecryptFile);
+        return;
+    }
+    command_->encryption(code);
+}
+
+void TfrmMain::setoptions() {
+    if (shell::ownDialogOpen()) return;
+    int result;
+    {
+        TfrmOptions dialog(*context_);
+        result = dialog.exec();
+    }
+    source_->switchtosource();
+    (void)result;  // the hotkeys are registered again here once there are any
+}
+
+void TfrmMain::showinstructions() {
+    if (shell::ownDialogOpen()) return;
+    process_messages();
+    {
+        TfrmInstructions dialog;
+        dialog.exec();
+    }
+    source_->switchtosource();
+}
+
+void TfrmMain::settrayiconhint() { tray_->set_hint(to_qstring(tray_hint_text(settings_, runtime_))); }
+
+void TfrmMain::exit_program() {
+    if (isVisible()) return;
+    exchange_.reset();
+    config_.write_at_exit();
+    exiting_ = true;
+    emit finished();
+}
+
+void TfrmMain::quit_without_saving() {
+    exiting_ = true;
+    emit finished();
+}
+
+bool TfrmMain::setpassword() { return prompts_.setpassword(); }
+
+void TfrmMain::show_error(std::string_view message) {
+    if (shell::ownDialogOpen()) return;
+    process_messages();
+    show_message_window(message);
+    source_->switchtosource();
+}
+
+void TfrmMain::message_box(std::string_view text) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Morvantile"), to_qstring(text), QMessageBox::Ok);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+}
+
+bool TfrmMain::ask_yes_no(std::string_view caption, std::string_view text) {
+    QMessageBox box(QMessageBox::Question, to_qstring(caption), to_qstring(text), QMessageBox::Yes | QMessageBox::No);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void TfrmMain::show_notice() {
+    TfrmFlash notice(runtime_.NoticeMode, to_qstring(runtime_.SelectedEntryName));
+    notice.exec();
+}
+
+// A file type entry as the file dialog wants it: the shown name with its
+// pattern in brackets. "*.*" means every file here, so the pattern in the
+// brackets is the one that is applied.
+static QString qt_filter(const FileFilter& filter) {
+    QString name = to_qstring(filter.name);
+    if (const qsizetype open = name.lastIndexOf(QLatin1Char('(')); open > 0) name.truncate(open);
+    return name.trimmed() + QStringLiteral(" (") + to_qstring(filter.pattern) + QLatin1Char(')');
+}
+
+std::optional<std::string> TfrmMain::file_dialog(const FileDialogRequest& request, bool save) {
+    if (shell::ownDialogOpen()) return std::nullopt;
+    QFileDialog dialog(nullptr, to_qstring(request.title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!request.confirm_overwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    QStringList filters;
+    for (const FileFilter& f : request.filters) filters << qt_filter(f);
+    dialog.setNameFilters(filters);
+    if (request.filter_index >= 1 && request.filter_index <= filters.size())
+        dialog.selectNameFilter(filters[request.filter_index - 1]);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return to_bytes(dialog.selectedFiles().constFirst());
+}
+
+std::optional<std::string> TfrmMain::open_file(const FileDialogRequest& request) { return file_dialog(request, false); }
+std::optional<std::string> TfrmMain::save_file(const FileDialogRequest& request) { return file_dialog(request, true); }
+
+void TfrmMain::showviewer(int pass, int passes) { shell::showviewer(*context_, pass, passes); }
+
+void TfrmMain::launchviewer(std::string_view command_line, int) {
+    // The editor is started with the decrypted text on the clipboard, for
+    // the user to paste.
+    QStringList args = QProcess::splitCommand(to_qstring(command_line));
+    if (args.isEmpty()) return;
+    const QString program = args.takeFirst();
+    QProcess::startDetached(program, args);
+}
+
+void TfrmMain::set_image(TrayImage image) { tray_->set_image(image); }
+void TfrmMain::set_hint(std::string_view text) { tray_->set_hint(to_qstring(text)); }
+void TfrmMain::set_popup_enabled(bool enabled) { tray_->set_popup_enabled(enabled); }
+void TfrmMain::set_clear_password_enabled(bool enabled) { tray_->set_clear_password_enabled(enabled); }
+
+void TfrmMain::process_messages() { shell::process_messages(); }
+void TfrmMain::bring_to_front() {}
+
+bool TfrmMain::ownDialogOpen() { return shell::ownDialogOpen(); }
+
+bool TfrmMain::show_password_dialog(PasswordDialogLayout layout, std::string& typed) {
+    TPasswordDlg dialog(*context_, layout);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    typed = dialog.take_password();
+    return true;
+}
+
+}  // namespace morvantile::shell

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+#include <cstdlib>
+#include <deque>
+
+#include "message_catcher.h"
+#include "passwords/password_manager.h"
+#include "shell/main_window.h"
+#include "shell/options_dialog.h"
+#include "shell/password_dialog.h"
+#include "shell/tray_icon.h"
+#include "support/desktop_fakes.h"
+#include "support/temp_files.h"
+#include "textcrypt/text_codec.h"
+
+namespace morvantile::shell {
+namespace {
+
+using test::FakeClipboard;
+using test::MessageCatcher;
+using test::TempFolder;
+
+// A configuration home of its own for each test.
+struct ConfigHome {
+    TempFolder folder;
+    std::string saved;
+    bool had = false;
+    ConfigHome() {
+        if (const char* v = std::getenv("XDG_CONFIG_HOME")) {
+            had = true;
+            saved = v;
+        }
+        ::setenv("XDG_CONFIG_HOME", folder.path.c_str(), 1);
+    }
+    ~ConfigHome() {
+        if (had)
+            ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
+    }
+    std::string ini() const { return folder / "morvantile/morvantile.ini"; }
+};
+
+// Types the scripted passwords into the password dialog as it opens and
+// presses OK; records each prompt.
+struct PasswordTyper {
+    std::deque<QString> answers;
+    std::vector<QString> prompts;
+    QTimer timer;
+    PasswordTyper() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<TPasswordDlg*>(w);
+                if (!dialog || !dialog->isVisible()) continue;
+                prompts.push_back(dialog->Label1->text());
+                if (answers.empty()) {
+                    dialog->reject();
+                    continue;
+                }
+                dialog->Password->setText(answers.front());
+                answers.pop_front();
+                dialog->accept();
+            }
+        });
+        timer.start(20);
+    }
+};
+
+std::unique_ptr<FakeClipboard> fake_clipboard(FakeClipboard** keep = nullptr) {
+    auto clip = std::make_unique<FakeClipboard>();
+    if (keep) *keep = clip.get();
+    return clip;
+}
+
+TEST(MainWindow, KeepsOptionsPlacementsAndThePasswordListFromOneRunToTheNext) {
+    ConfigHome home;
+    MessageCatcher messages;  // there is no tray on the offscreen platform
+    PasswordTyper typer;
+    QPoint options_at;
+    {
+        TfrmMain w(fake_clipboard());
+        ASSERT_TRUE(w.start({"nosplash"}));
+        EXPECT_EQ(w.runtime().ConfigFileName, home.ini());
+        EXPECT_FALSE(w.isVisible());
+
+        w.settings().TrayHint = 1;
+        w.settings().QuoteString = "|";
+        w.settings().AllowChanges = true;
+        w.settings().Algorithm = 6;
+        {
+            PasswordManager manager(w.lists(), w.settings(), w.runtime());
+            manager.pm_nameChange("mail");
+            manager.pm_passwordChange("p=w \xc3\xa9");
+            manager.b_addClick();
+        }
+        // The options dialog keeps its place when it closes, even on Cancel.
+        QTimer::singleShot(100, [&] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                if (auto* options = qobject_cast<TfrmOptions*>(top); options && options->isVisible()) {
+                    options->move(options->pos() + QPoint(31, 17));
+                    options_at = options->frameGeometry().topLeft();
+                    options->reject();
+                }
+            }
+        });
+        w.setoptions();
+        typer.answers = {QStringLiteral("list secret")};  // asked at exit to encrypt the list
+        w.exit_program();
+    }
+    ASSERT_EQ(typer.prompts.size(), 1u);
+    EXPECT_EQ(typer.prompts[0], QStringLiteral("Enter password to encrypt Password List:"));
+    const std::string written = test::read_file(home.ini());
+    EXPECT_NE(written.find("[FormPlacement frmoptions]"), std::string::npos);
+    EXPECT_EQ(written.find("list secret"), std::string::npos);
+    EXPECT_EQ(written.find("p=w"), std::string::npos);
+
+    typer.answers = {QStringLiteral("list secret")};  // asked at start to open it
+    TfrmMain again(fake_clipboard());
+    ASSERT_TRUE(again.start({"nosplash"}));
+    ASSERT_EQ(typer.prompts.size(), 2u);
+    EXPECT_EQ(typer.prompts[1], QStringLiteral("Enter password to decrypt Password List:"));
+    EXPECT_EQ(again.settings().QuoteString, "|");
+    EXPECT_EQ(again.settings().Algorithm, 6);
+    ASSERT_EQ(again.lists().size(), 1u);
+    EXPECT_EQ(again.lists().passwordlist_name[0], "mail");
+    EXPECT_EQ(entry_password(again.lists().passwordlist[0]), "p=w \xc3\xa9");
+    const auto placement = again.context().config.read_placement(kPlacementOptions);
+    ASSERT_TRUE(placement);
+    EXPECT_EQ(QPoint(placement->Left, placement->Top), options_at);
+    // TrayHint 1: the configuration file's full path in brackets.
+    EXPECT_EQ(again.tray().hint(), QString::fromStdString(again.runtime().VersionText + " [" + home.ini() + "]"));
+}
+
+TEST(MainWindow, TheTrayMenuEncryptsAndDecryptsTheClipboard) {
+    ConfigHome home;
+    MessageCatcher messages;
+    PasswordTyper typer;
+    FakeClipboard* clip = nullptr;
+    TfrmMain w(fake_clipboard(&clip));
+    ASSERT_TRUE(w.start({"nosplash", "noconfig"}));
+    TrayIcon& tray = w.tray();
+
+    const std::string text = "Dear Ann,\r\nsee you at 8.\r\n";
+    clip->put("text/plain", text);
+    typer.answers = {QStringLiteral("tiger")};
+    tray.Encrypt1->trigger();
+    const std::string block = clip->plain().value_or("");
+    EXPECT_NE(block, text);
+    EXPECT_EQ(block.rfind(start_separator(), 0), 0u) << block;  // separators are on by default
+    EXPECT_FALSE(clip->secret);
+
+    // The user selects the lines between the separators to decrypt.
+    clip->put("text/plain", std::string(strip_separator_lines(block)));
+    typer.answers = {QStringLiteral("tiger")};
+    tray.Decrypt1->trigger();
+    EXPECT_EQ(clip->plain(), text);
+    EXPECT_TRUE(clip->secret);
+    for (const std::string& m : messages.texts) EXPECT_NE(m.find("system tray"), std::string::npos) << m;
+    EXPECT_EQ(tray.image(), TrayImage::Idle);
+    EXPECT_TRUE(tray.popup_enabled());
+}
+
+TEST(MainWindow, TrayMenuItemsAndTheClearPasswordSwitch) {
+    ConfigHome home;
+    MessageCatcher messages;
+    TfrmMain w(fake_clipboard());
+    ASSERT_TRUE(w.start({"nosplash", "noconfig"}));
+    TrayIcon& tray = w.tray();
+    QStringList captions;
+    for (QAction* a : tray.menu()->actions()) captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(captions, (QStringList{"MORVANTILE", "-", "Text mode", "File mode", "-", "Encrypt", "Decrypt",
+                                     "Clear password", "-", "Options", "Instructions", "-", "Exit"}));
+    EXPECT_TRUE(tray.Textmode1->isChecked());
+    EXPECT_FALSE(tray.Clearpassword1->isEnabled());
+
+    tray.Filemode1->trigger();
+    EXPECT_TRUE(w.runtime().FileMode);
+    EXPECT_FALSE(tray.Textmode1->isChecked());
+
+    w.runtime().MasterPassword = "kept";
+    w.runtime().RetainMaster = true;
+    show_master_password_state(w.runtime(), w);
+    EXPECT_TRUE(tray.Clearpassword1->isEnabled());
+    EXPECT_EQ(tray.image(), TrayImage::PasswordSet);
+    // While an operation runs the menu offers nothing.
+    w.set_popup_enabled(false);
+    EXPECT_FALSE(tray.Clearpassword1->isEnabled());
+    tray.Clearpassword1->trigger();
+    EXPECT_EQ(w.runtime().MasterPassword, "kept");
+    w.set_popup_enabled(true);
+    tray.Clearpassword1->trigger();
+    EXPECT_TRUE(w.runtime().MasterPassword.empty());
+    EXPECT_FALSE(tray.Clearpassword1->isEnabled());
+    EXPECT_EQ(tray.image(), TrayImage::Idle);
+}
+
+TEST(MainWindow, ExitDoesNothingWhileTheSplashIsShown) {
+    ConfigHome home;
+    MessageCatcher messages;
+    TfrmMain w(fake_clipboard());
+    int finished = 0;
+    QObject::connect(&w, &TfrmMain::finished, [&] { ++finished; });
+    ASSERT_TRUE(w.start({}));
+    ASSERT_TRUE(w.isVisible());
+    w.exit_program();
+    EXPECT_EQ(finished, 0);
+    EXPECT_FALSE(std::filesystem::exists(home.ini()));
+    w.hide();
+    w.exit_program();
+    EXPECT_EQ(finished, 1);
+    EXPECT_TRUE(std::filesystem::exists(home.ini()));
+}
+
+TEST(MainWindow, MessagesAreDroppedWhileAnotherOwnDialogIsOpen) {
+    ConfigHome home;
+    MessageCatcher messages;
+    TfrmMain w(fake_clipboard());
+    ASSERT_TRUE(w.start({"nosplash", "noconfig"}));
+    messages.texts.clear();
+    QDialog options;
+    options.setWindowTitle(QStringLiteral("Morvantile: change settings"));
+    options.show();
+    w.show_error("Could not switch to source window");
+    EXPECT_TRUE(messages.texts.empty());
+    options.hide();
+    w.show_error("Could not switch to source window");
+    EXPECT_EQ(messages.texts, (std::vector<std::string>{"Could not switch to source window"}));
+}
+
+TEST(MainWindow, ACommandLineErrorEndsTheStart) {
+    ConfigHome home;
+    MessageCatcher messages;
+    TfrmMain w(fake_clipboard());
+    EXPECT_FALSE(w.start({"/nosplash", "--bogus"}));
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_NE(messages.texts[0].find("nosplash"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace morvantile::shell
