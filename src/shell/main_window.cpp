@@ -298,7 +298,6 @@ void TfrmMain::settrayiconhint() { tray_->set_hint(to_qstring(tray_hint_text(set
 
 void TfrmMain::exit_program() {
     if (isVisible()) return;
-    exchange_.reset();
     config_.write_at_exit();
     exiting_ = true;
     emit finished();
