@@ -93,16 +93,14 @@ TfrmMain::TfrmMain(std::unique_ptr<ClipboardAccess> clipboard)
     : QWidget(nullptr, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       source_(std::make_unique<ClipboardOnlySource>()),
       clipboard_access_(std::move(clipboard)),
-      exchange_(std::make_unique<ClipboardExchange>(*clipboard_access_, settings_, runtime_, *this, *this)),
+      exchange_(*clipboard_access_, settings_, runtime_, *this, *this),
       prompts_(settings_, runtime_, *this, *this, *source_, *this),
-      config_(settings_, runtime_, lists_, prompts_, *this) {
+      config_(settings_, runtime_, lists_, prompts_, *this),
+      command_(settings_, runtime_, exchange_, Desktop{*this, *source_, *this, *this, *this}, files_),
+      context_{settings_, runtime_, lists_, config_, *this, *source_, exchange_, *this,
+               [] {},  // no global hotkeys yet
+               [this] { settrayiconhint(); }} {
     init_resources();
-    command_ = std::make_unique<EncryptionCommand>(settings_, runtime_, *exchange_,
-                                                   Desktop{*this, *source_, *this, *this, *this}, files_);
-    context_ = std::make_unique<ShellContext>(ShellContext{
-        settings_, runtime_, lists_, config_, *this, *source_, *exchange_, *this,
-        [] {},  // no global hotkeys yet
-        [this] { settrayiconhint(); }});
 
     tray_ = new TrayIcon(this);
     connect(tray_, &TrayIcon::about, this, &TfrmMain::about);
@@ -267,21 +265,19 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 void TfrmMain::PopupmenuKey(char code) {
     if (shell::ownDialogOpen()) return;
     if (runtime_.FileMode) {
-        command_->encryption(code == kEncryptText ? kEncryptFile : kDecryptFile);
+        command_.encryption(code == kEncryptText ? kEncryptFile : kDecryptFile);
         return;
     }
-    command_->encryption(code);
+    command_.encryption(code);
 }
 
 void TfrmMain::setoptions() {
     if (shell::ownDialogOpen()) return;
-    int result;
     {
-        TfrmOptions dialog(*context_);
-        result = dialog.exec();
+        TfrmOptions dialog(context_);
+        dialog.exec();  // on OK the hotkeys are registered again, once there are any
     }
     source_->switchtosource();
-    (void)result;  // the hotkeys are registered again here once there are any
 }
 
 void TfrmMain::showinstructions() {
@@ -364,7 +360,7 @@ std::optional<std::string> TfrmMain::file_dialog(const FileDialogRequest& reques
 std::optional<std::string> TfrmMain::open_file(const FileDialogRequest& request) { return file_dialog(request, false); }
 std::optional<std::string> TfrmMain::save_file(const FileDialogRequest& request) { return file_dialog(request, true); }
 
-void TfrmMain::showviewer(int pass, int passes) { shell::showviewer(*context_, pass, passes); }
+void TfrmMain::showviewer(int pass, int passes) { shell::showviewer(context_, pass, passes); }
 
 void TfrmMain::launchviewer(std::string_view command_line, int) {
     // The editor is started with the decrypted text on the clipboard, for
@@ -386,7 +382,7 @@ void TfrmMain::bring_to_front() {}
 bool TfrmMain::ownDialogOpen() { return shell::ownDialogOpen(); }
 
 bool TfrmMain::show_password_dialog(PasswordDialogLayout layout, std::string& typed) {
-    TPasswordDlg dialog(*context_, layout);
+    TPasswordDlg dialog(context_, layout);
     if (dialog.exec() != QDialog::Accepted) return false;
     typed = dialog.take_password();
     return true;

@@ -84,7 +84,7 @@ public:
     Settings& settings() { return settings_; }
     RuntimeState& runtime() { return runtime_; }
     PasswordLists& lists() { return lists_; }
-    ShellContext& context() { return *context_; }
+    ShellContext& context() { return context_; }
     TrayIcon& tray() { return *tray_; }
     QPushButton* close_button() const { return btn_close; }
     QString about_text() const;
@@ -108,12 +108,12 @@ private:
     PasswordLists lists_;
     std::unique_ptr<SourceWindow> source_;
     std::unique_ptr<ClipboardAccess> clipboard_access_;
-    std::unique_ptr<ClipboardExchange> exchange_;
+    ClipboardExchange exchange_;
     PasswordPrompts prompts_;
     ConfigFile config_;
     PosixFileSystem files_;
-    std::unique_ptr<EncryptionCommand> command_;
-    std::unique_ptr<ShellContext> context_;
+    EncryptionCommand command_;
+    ShellContext context_;
     TrayIcon* tray_ = nullptr;
     QTimer* timer_splash = nullptr;
     SplashAnimation* gif = nullptr;

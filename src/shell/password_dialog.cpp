@@ -5,7 +5,6 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,7 +12,6 @@
 #include <QMouseEvent>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -83,17 +81,6 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };
-
-// A QString that held a password: overwritten before it is let go. A copy
-// still shared with a widget is left to the widget.
-void wipe_qstring(QString& text) {
-    if (!text.isDetached()) {
-        text.clear();
-        return;
-    }
-    secure_zero(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
-    text.clear();
-}
 
 // Puts `bytes` into `box` unless it shows that text already (a box whose
 // text is rewritten loses its cursor position).
@@ -434,11 +421,7 @@ void TPasswordDlg::place_on_screen() {
     if (const auto saved = context_.config.read_placement(kPlacementPasswordDialog)) {
         if (apply_placement(*this, *saved, true)) return;
     }
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
-    const QRect area = screen->availableGeometry();
-    const QSize size = frameGeometry().size();
-    move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+    center_on_screen(this);
 }
 
 // ---- opening and closing ----

@@ -51,12 +51,6 @@ QString wordwrap_caption(bool on) {
     return on ? QStringLiteral("Wordwrap [on]") : QStringLiteral("Wordwrap [off]");
 }
 
-// Decrypted text in a QString is zeroed before the string lets go of it.
-void wipe(QString& s) {
-    std::fill(s.begin(), s.end(), QChar(u'\0'));
-    s.clear();
-}
-
 // The selection as plain text: one line per paragraph or line break, and
 // no placeholders for embedded objects.
 std::string plain_selection(const QTextCursor& cursor) {
@@ -70,7 +64,7 @@ std::string plain_selection(const QTextCursor& cursor) {
     std::fill(text.begin() + kept, text.end(), QChar(u'\0'));
     text.truncate(kept);
     std::string bytes = to_bytes(text);
-    wipe(text);
+    wipe_qstring(text);
     return bytes;
 }
 
@@ -90,7 +84,7 @@ void set_plain_text(QTextEdit& editor, std::string_view bytes) {
     std::fill(text.begin() + kept, text.end(), QChar(u'\0'));
     text.truncate(kept);
     editor.setPlainText(text);
-    wipe(text);
+    wipe_qstring(text);
 }
 
 }  // namespace

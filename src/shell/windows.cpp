@@ -187,6 +187,15 @@ QString to_qstring(std::string_view bytes) {
     return decode_windows1252(bytes);
 }
 
+void wipe_qstring(QString& text) {
+    if (!text.isDetached()) {
+        text.clear();
+        return;
+    }
+    secure_zero(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
+    text.clear();
+}
+
 std::string to_bytes(const QString& text) {
     // The text may be a password: the temporary copy is wiped.
     QByteArray utf8 = text.toUtf8();

@@ -69,6 +69,10 @@ QColor stored_colour(std::int32_t value, const QPalette& palette);
 // Byte strings from the core become text as UTF-8 when they are valid
 // UTF-8, otherwise as Windows-1252 (texts written by the Windows build).
 QString to_qstring(std::string_view bytes);
+// A QString that held a password or decrypted text: overwritten before it
+// is let go. A copy still shared with a widget is left to the widget.
+void wipe_qstring(QString& text);
+
 // Text typed or pasted by the user enters the core as UTF-8 bytes.
 std::string to_bytes(const QString& text);
 
