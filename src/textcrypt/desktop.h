@@ -59,7 +59,9 @@ public:
     // select-all keystroke, then paste if AutoPaste. False, doing nothing,
     // when that window no longer exists.
     virtual bool pasteback(bool auto_select) = 0;
-    virtual void switchtosource() = 0;
+    // Brings the source window back to the front; false when it is gone or
+    // would not come. Callers after a dialog ignore the result.
+    virtual bool switchtosource() = 0;
 };
 
 // Where decrypted text can be shown instead of going back to its window.

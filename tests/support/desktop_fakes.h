@@ -93,7 +93,10 @@ struct FakeDesktop : Dialogs, SourceWindow, Viewers, Tray, EventPump {
         note(std::string("pasteback ") + (auto_select ? "1" : "0"));
         return source_exists;
     }
-    void switchtosource() override { note("switchtosource"); }
+    bool switchtosource() override {
+        note("switchtosource");
+        return source_exists;
+    }
 
     void showviewer(int pass, int passes) override {
         note("showviewer " + std::to_string(pass) + "/" + std::to_string(passes));

@@ -1,0 +1,110 @@
+// Feeding decrypted text to the user's own editor: the text is already on
+// the clipboard; the editor is found or started, and once one of its windows
+// is in front it gets select-all and paste.
+#include <string>
+
+#include "automation/automation.h"
+#include "config/settings.h"
+
+namespace morvantile {
+
+namespace {
+
+// A caption that starts with it has been marked already.
+constexpr std::string_view kProductName = "Morvantile";
+constexpr std::size_t kMaxCaptionBytes = 255;
+
+// Cuts to at most `max` bytes without splitting a UTF-8 character.
+void cut_utf8(std::string& text, std::size_t max) {
+    if (text.size() <= max) return;
+    std::size_t n = max;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    text.resize(n);
+}
+
+}  // namespace
+
+std::string DesktopAutomation::windowexename(WindowId window) {
+    const std::int64_t pid = services_.windows.window_process(window);
+    if (pid == 0) return {};
+    return services_.windows.process_program_file(pid);
+}
+
+void DesktopAutomation::launchviewer(std::string_view command_line, [[maybe_unused]] int show_mode) {
+    runtime_.ViewerExeName = file_name_part(command_line);
+    if (runtime_.ViewerExeName.empty()) return;
+    runtime_.ViewerProcessId = 0;
+    // Left from an earlier start, it could accept a window of another editor.
+    viewer_program_file_.clear();
+
+    WindowSystem& ws = services_.windows;
+    bool found = false;
+    // Letter case counts: program files on Linux are case-sensitive names.
+    for (const WindowId window : ws.client_windows()) {
+        if (file_name_part(windowexename(window)) != runtime_.ViewerExeName) continue;
+        forceforeground(window);
+        runtime_.ViewerProcessId = static_cast<int>(ws.window_process(window));
+        found = true;
+        break;
+    }
+    if (!found) {
+        const std::vector<std::string> argv = split_command_line(command_line);
+        if (!argv.empty()) {
+            viewer_program_file_ = ws.find_program(argv[0]);
+            // A start that fails says nothing: the text stays on the
+            // clipboard and the wait simply runs out.
+            runtime_.ViewerProcessId = static_cast<int>(ws.start_process(argv));
+        }
+    }
+    // A wait already running (the second pass of Hardcore mode) keeps its
+    // count, so the whole delivery still gives up in time.
+    services_.externalviewer.start(kViewerTickMs);
+}
+
+void DesktopAutomation::timer_externalviewerTimer() {
+    if (++runtime_.ViewerWaitTicks > kViewerMaxTicks) {
+        services_.externalviewer.stop();
+        runtime_.ViewerWaitTicks = 0;
+        return;
+    }
+    WindowSystem& ws = services_.windows;
+    const WindowId fg = ws.foreground_window();
+    const std::int64_t pid = fg != 0 ? ws.window_process(fg) : 0;
+    // Many editors run one instance per user: the process started here
+    // passes the file to the running one and exits, and the window that
+    // comes up belongs to a process of the same program.
+    const bool ours = (runtime_.ViewerProcessId != 0 && pid == runtime_.ViewerProcessId) ||
+                      (pid != 0 && !viewer_program_file_.empty() && ws.process_program_file(pid) == viewer_program_file_);
+    if (!ours) return;
+
+    services_.externalviewer.stop();
+    runtime_.ViewerWaitTicks = 0;
+    ws.restore(fg);
+    pausefor(settings_.SendKeysDelay);
+    sendkeys(SelectAllKeys);
+    services_.pump.process_messages();
+    pausefor(settings_.SendKeysDelay);
+    const WindowId editor = ws.foreground_window();
+    const std::string before = ws.window_title(editor);
+    sendkeys(PasteKeys);
+    // An editor retitles its window once the paste marks the document
+    // changed ("*Untitled"); a prefix set before that would be gone at once.
+    const std::uint64_t start = ws.tick_ms();
+    while (ws.window_title(editor) == before && ws.tick_ms() - start < static_cast<std::uint64_t>(kViewerRetitleMs))
+        pausefor(kViewerRetitlePollMs);
+    prefixwindowtitle(ws.foreground_window(), kViewerCaptionPrefix);
+    services_.pump.process_messages();
+}
+
+void DesktopAutomation::prefixwindowtitle(WindowId window, std::string_view prefix) {
+    if (window == 0) return;
+    WindowSystem& ws = services_.windows;
+    const std::string title = ws.window_title(window);
+    // Repeated deliveries to the same editor window must not stack prefixes.
+    if (title.starts_with(kProductName)) return;
+    std::string caption = std::string(prefix) + title;
+    cut_utf8(caption, kMaxCaptionBytes);
+    ws.set_window_title(window, caption);
+}
+
+}  // namespace morvantile
