@@ -12,8 +12,13 @@ packages=(
   libbenchmark-dev     # throughput benchmarks under bench/
   qt6-base-dev         # the desktop program's widgets, tray icon and clipboard
   libqt6svg6           # draws the SVG tray and program icons
-  libx11-dev           # X11: keyboard state for the Caps Lock warning
+  libx11-dev           # X11: global hotkeys, windows, keyboard state
+  libxtst-dev          # X11: synthetic keystrokes to the source window
   fonts-dejavu-core    # a font for the widget tests on the offscreen platform
+  # The end-to-end tests: a throw-away X11 desktop with a system tray, a real
+  # editor as the other program, and tools that type, click and read the
+  # clipboard like a person.
+  xvfb openbox trayer xdotool xclip mousepad x11-utils x11-xkb-utils x11-xserver-utils imagemagick python3
 )
 
 SUDO=""

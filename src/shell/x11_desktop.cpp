@@ -1,0 +1,875 @@
+#include "shell/x11_desktop.h"
+
+#include <QAbstractEventDispatcher>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Xlib's headers define macros (None, Bool, KeyPress, Status...) that clash
+// with Qt's names, so they come after every Qt header.
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace morvantile::shell {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Error handling. Windows of other programs can vanish between any two
+// requests, and Xlib's default handler ends the process on the BadWindow
+// that follows. One process-wide handler ignores errors, except that it
+// records the first one inside an open trap on the same connection.
+
+struct ErrorTrap;
+ErrorTrap* g_innermost_trap = nullptr;
+XErrorHandler g_previous_handler = nullptr;
+int g_handler_users = 0;
+
+struct ErrorTrap {
+    explicit ErrorTrap(Display* display)
+        : dpy(display), first_serial(NextRequest(display)), outer(g_innermost_trap) {
+        g_innermost_trap = this;
+    }
+    ~ErrorTrap() {
+        if (!closed) g_innermost_trap = outer;
+    }
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+    // Waits for the server to answer everything sent inside the trap; the
+    // first error code, or 0 (Success).
+    int finish() {
+        XSync(dpy, False);
+        closed = true;
+        g_innermost_trap = outer;
+        return code;
+    }
+
+    Display* dpy;
+    unsigned long first_serial;
+    ErrorTrap* outer;
+    int code = 0;
+    bool closed = false;
+};
+
+int on_x_error(Display* display, XErrorEvent* error) {
+    for (ErrorTrap* trap = g_innermost_trap; trap; trap = trap->outer) {
+        if (trap->dpy == display && error->serial >= trap->first_serial) {
+            if (trap->code == 0) trap->code = error->error_code;
+            break;
+        }
+    }
+    return 0;
+}
+
+void install_error_handler() {
+    if (g_handler_users++ == 0) g_previous_handler = XSetErrorHandler(on_x_error);
+}
+
+void remove_error_handler() {
+    if (--g_handler_users > 0) return;
+    const XErrorHandler current = XSetErrorHandler(g_previous_handler);
+    // Somebody replaced ours in the meantime: leave theirs in place.
+    if (current != on_x_error) XSetErrorHandler(current);
+    g_previous_handler = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Keys. Stored hotkeys and keystroke strings name keys by Windows
+// virtual-key codes; these are the X keysyms for them.
+
+KeySym vk_keysym(std::uint8_t vk) {
+    if (vk >= 0x30 && vk <= 0x39) return XK_0 + (vk - 0x30);
+    if (vk >= 0x41 && vk <= 0x5A) return XK_a + (vk - 0x41);
+    if (vk >= 0x60 && vk <= 0x69) return XK_KP_0 + (vk - 0x60);
+    if (vk >= 0x70 && vk <= 0x87) return XK_F1 + (vk - 0x70);
+    switch (vk) {
+        case 0x08: return XK_BackSpace;
+        case 0x09: return XK_Tab;
+        case 0x0D: return XK_Return;
+        case 0x13: return XK_Pause;
+        case 0x14: return XK_Caps_Lock;
+        case 0x1B: return XK_Escape;
+        case 0x20: return XK_space;
+        case 0x21: return XK_Prior;
+        case 0x22: return XK_Next;
+        case 0x23: return XK_End;
+        case 0x24: return XK_Home;
+        case 0x25: return XK_Left;
+        case 0x26: return XK_Up;
+        case 0x27: return XK_Right;
+        case 0x28: return XK_Down;
+        case 0x2C: return XK_Print;
+        case 0x2D: return XK_Insert;
+        case 0x2E: return XK_Delete;
+        case 0x5B: return XK_Super_L;
+        case 0x5C: return XK_Super_R;
+        case 0x5D: return XK_Menu;
+        case 0x6A: return XK_KP_Multiply;
+        case 0x6B: return XK_KP_Add;
+        case 0x6D: return XK_KP_Subtract;
+        case 0x6E: return XK_KP_Decimal;
+        case 0x6F: return XK_KP_Divide;
+        case 0x90: return XK_Num_Lock;
+        case 0x91: return XK_Scroll_Lock;
+        case 0x10:
+        case 0xA0: return XK_Shift_L;
+        case 0xA1: return XK_Shift_R;
+        case 0x11:
+        case 0xA2: return XK_Control_L;
+        case 0xA3: return XK_Control_R;
+        case 0x12:
+        case 0xA4: return XK_Alt_L;
+        case 0xA5: return XK_Alt_R;
+        case 0xBA: return XK_semicolon;
+        case 0xBB: return XK_equal;
+        case 0xBC: return XK_comma;
+        case 0xBD: return XK_minus;
+        case 0xBE: return XK_period;
+        case 0xBF: return XK_slash;
+        case 0xC0: return XK_grave;
+        case 0xDB: return XK_bracketleft;
+        case 0xDC: return XK_backslash;
+        case 0xDD: return XK_bracketright;
+        case 0xDE: return XK_apostrophe;
+        case 0xE2: return XK_less;
+        default: return NoSymbol;
+    }
+}
+
+unsigned x_modifiers(unsigned modifiers) {
+    unsigned mask = 0;
+    if (modifiers & MOD_ALT) mask |= Mod1Mask;
+    if (modifiers & MOD_CONTROL) mask |= ControlMask;
+    if (modifiers & MOD_SHIFT) mask |= ShiftMask;
+    return mask;
+}
+
+unsigned hotkey_modifiers(unsigned state) {
+    unsigned modifiers = 0;
+    if (state & Mod1Mask) modifiers |= MOD_ALT;
+    if (state & ControlMask) modifiers |= MOD_CONTROL;
+    if (state & ShiftMask) modifiers |= MOD_SHIFT;
+    return modifiers;
+}
+
+constexpr int kMaxGroups = 4;
+constexpr int kMaxLevels = 8;
+
+struct KeymapRange {
+    int min = 8;
+    int max = 255;
+};
+
+KeymapRange keycode_range(Display* dpy) {
+    KeymapRange range;
+    XDisplayKeycodes(dpy, &range.min, &range.max);
+    return range;
+}
+
+// Every keycode that carries the keysym in some group and level, the one
+// Xlib names first at the front.
+std::vector<KeyCode> keycodes_for(Display* dpy, KeySym keysym) {
+    std::vector<KeyCode> codes;
+    if (keysym == NoSymbol) return codes;
+    if (const KeyCode first = XKeysymToKeycode(dpy, keysym)) codes.push_back(first);
+    const KeymapRange range = keycode_range(dpy);
+    for (int kc = range.min; kc <= range.max; ++kc) {
+        const auto code = static_cast<KeyCode>(kc);
+        if (std::find(codes.begin(), codes.end(), code) != codes.end()) continue;
+        bool carries = false;
+        for (int group = 0; group < kMaxGroups && !carries; ++group)
+            for (int level = 0; level < kMaxLevels && !carries; ++level)
+                carries = XkbKeycodeToKeysym(dpy, code, group, level) == keysym;
+        if (carries) codes.push_back(code);
+    }
+    return codes;
+}
+
+// The modifier bit that Num Lock sets (0 when no key has it).
+unsigned numlock_mask(Display* dpy) {
+    const KeyCode numlock = XKeysymToKeycode(dpy, XK_Num_Lock);
+    if (numlock == 0) return 0;
+    XModifierKeymap* map = XGetModifierMapping(dpy);
+    if (!map) return 0;
+    unsigned mask = 0;
+    for (int mod = Mod1MapIndex; mod <= Mod5MapIndex && mask == 0; ++mod)
+        for (int k = 0; k < map->max_keypermod; ++k)
+            if (map->modifiermap[mod * map->max_keypermod + k] == numlock) {
+                mask = 1u << mod;
+                break;
+            }
+    XFreeModifiermap(map);
+    return mask;
+}
+
+// Whether the server acts on the key itself at these modifiers (virtual
+// terminal switch, server termination): such presses never reach clients,
+// so a grab would succeed and never fire.
+bool reserved_by_server(Display* dpy, const std::vector<KeyCode>& codes, unsigned mask) {
+    XkbDescPtr xkb = XkbGetMap(dpy, XkbAllClientInfoMask, XkbUseCoreKbd);
+    if (!xkb) return false;
+    bool reserved = false;
+    for (KeyCode code : codes) {
+        for (int group = 0; group < kMaxGroups && !reserved; ++group) {
+            unsigned consumed = 0;
+            KeySym sym = NoSymbol;
+            if (!XkbTranslateKeyCode(xkb, code, XkbBuildCoreState(mask, group), &consumed, &sym)) continue;
+            reserved = (sym >= 0x1008FE01 && sym <= 0x1008FE0C) || sym == XK_Terminate_Server;
+        }
+        if (reserved) break;
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+    return reserved;
+}
+
+bool key_down(const char (&keys)[32], unsigned code) {
+    return code < 256 && (static_cast<unsigned char>(keys[code / 8]) & (1u << (code % 8))) != 0;
+}
+
+// The keysym a byte of text types (Latin-1), NoSymbol for control bytes
+// without a key of their own.
+KeySym char_keysym(unsigned char c) {
+    if ((c >= 0x20 && c <= 0x7E) || c >= 0xA0) return c;
+    switch (c) {
+        case '\b': return XK_BackSpace;
+        case '\t': return XK_Tab;
+        case '\n':
+        case '\r': return XK_Return;
+        case 0x1B: return XK_Escape;
+        default: return NoSymbol;
+    }
+}
+
+std::string latin1_to_utf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out.push_back(ch);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Window properties.
+
+struct Property {
+    Atom type = 0;
+    int format = 0;
+    std::string bytes;                // format 8
+    std::vector<unsigned long> longs; // format 32
+};
+
+std::optional<Property> get_property(Display* dpy, Window window, Atom name, Atom type, long max_longs = 65536) {
+    if (window == 0 || name == 0) return std::nullopt;
+    Atom actual_type = 0;
+    int actual_format = 0;
+    unsigned long items = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    ErrorTrap trap(dpy);
+    const int status = XGetWindowProperty(dpy, window, name, 0, max_longs, False, type, &actual_type,
+                                          &actual_format, &items, &remaining, &data);
+    const int error = trap.finish();
+    if (status != Success || error != 0 || actual_type == 0) {
+        if (data) XFree(data);
+        return std::nullopt;
+    }
+    Property property;
+    property.type = actual_type;
+    property.format = actual_format;
+    if (data) {
+        if (actual_format == 8) {
+            property.bytes.assign(reinterpret_cast<const char*>(data), items);
+        } else if (actual_format == 32) {
+            // Xlib hands 32-bit items over as C longs.
+            const auto* values = reinterpret_cast<const long*>(data);
+            for (unsigned long i = 0; i < items; ++i) property.longs.push_back(static_cast<unsigned long>(values[i]));
+        }
+        XFree(data);
+    }
+    if (actual_type != type && type != AnyPropertyType) return std::nullopt;
+    return property;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+struct X11Desktop::State {
+    struct Grab {
+        KeyCode code;
+        unsigned mask;
+    };
+    struct HotKey {
+        unsigned modifiers;  // MOD_* as registered
+        std::uint8_t vk;
+        unsigned mask;       // the X modifiers, without Lock and Num Lock
+        std::vector<KeyCode> codes;
+        std::vector<Grab> grabs;
+    };
+
+    Display* dpy = nullptr;
+    Window root = 0;
+    Window time_window = 0;  // an unmapped window for reading the server time
+
+    Atom net_active_window = 0;
+    Atom net_wm_name = 0;
+    Atom net_wm_pid = 0;
+    Atom net_client_list = 0;
+    Atom net_supported = 0;
+    Atom net_wm_state = 0;
+    Atom net_wm_state_hidden = 0;
+    Atom wm_state = 0;
+    Atom utf8_string = 0;
+    Atom time_stamp = 0;
+
+    std::map<Id, HotKey> hotkeys;
+    std::function<void(Id, unsigned, std::uint8_t)> handler;
+    // Hotkey keys pressed and not yet seen released: further presses are
+    // the keyboard's autorepeat.
+    std::set<KeyCode> held;
+
+    QSocketNotifier* notifier = nullptr;
+    QTimer* release_check = nullptr;
+    QMetaObject::Connection about_to_block;
+    bool reading = false;
+
+    void ungrab(const std::vector<Grab>& grabs) {
+        for (const Grab& grab : grabs) XUngrabKey(dpy, grab.code, grab.mask, root);
+    }
+
+    Atom atom(const char* name) { return XInternAtom(dpy, name, False); }
+
+    bool wm_supports(Atom feature) {
+        const auto supported = get_property(dpy, root, net_supported, XA_ATOM);
+        if (!supported) return false;
+        return std::find(supported->longs.begin(), supported->longs.end(), feature) != supported->longs.end();
+    }
+
+    // The server's current time, read from a property change on our own
+    // window; window managers refuse focus requests with stale times.
+    Time server_time() {
+        XChangeProperty(dpy, time_window, time_stamp, XA_INTEGER, 8, PropModeAppend, nullptr, 0);
+        XEvent event;
+        XWindowEvent(dpy, time_window, PropertyChangeMask, &event);
+        return event.xproperty.time;
+    }
+
+    void send_active_window_request(Window window) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.serial = 0;
+        event.xclient.send_event = True;
+        event.xclient.display = dpy;
+        event.xclient.window = window;
+        event.xclient.message_type = net_active_window;
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 2;  // from a pager: the user asked for it
+        event.xclient.data.l[1] = static_cast<long>(server_time());
+        event.xclient.data.l[2] = 0;
+        XSendEvent(dpy, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    }
+};
+
+std::unique_ptr<X11Desktop> X11Desktop::open() {
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) return nullptr;
+    int event_base = 0, error_base = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(dpy, &event_base, &error_base, &major, &minor)) {
+        XCloseDisplay(dpy);
+        return nullptr;
+    }
+    install_error_handler();
+    auto state = std::make_unique<State>();
+    state->dpy = dpy;
+    state->root = DefaultRootWindow(dpy);
+    // Holding a key then sends repeated presses without the releases in
+    // between, so a held hotkey can be told from a new press.
+    XkbSetDetectableAutoRepeat(dpy, True, nullptr);
+
+    state->net_active_window = state->atom("_NET_ACTIVE_WINDOW");
+    state->net_wm_name = state->atom("_NET_WM_NAME");
+    state->net_wm_pid = state->atom("_NET_WM_PID");
+    state->net_client_list = state->atom("_NET_CLIENT_LIST");
+    state->net_supported = state->atom("_NET_SUPPORTED");
+    state->net_wm_state = state->atom("_NET_WM_STATE");
+    state->net_wm_state_hidden = state->atom("_NET_WM_STATE_HIDDEN");
+    state->wm_state = state->atom("WM_STATE");
+    state->utf8_string = state->atom("UTF8_STRING");
+    state->time_stamp = state->atom("_MORVANTILE_TIME_STAMP");
+
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = PropertyChangeMask;
+    attributes.override_redirect = True;
+    state->time_window = XCreateWindow(dpy, state->root, -10, -10, 1, 1, 0, 0, InputOnly, CopyFromParent,
+                                       CWEventMask | CWOverrideRedirect, &attributes);
+    XFlush(dpy);
+    return std::unique_ptr<X11Desktop>(new X11Desktop(std::move(state)));
+}
+
+X11Desktop::X11Desktop(std::unique_ptr<State> state) : state_(std::move(state)) {
+    State& s = *state_;
+    s.notifier = new QSocketNotifier(ConnectionNumber(s.dpy), QSocketNotifier::Read, this);
+    connect(s.notifier, &QSocketNotifier::activated, this, [this] { read_events(); });
+    // Xlib reads events off the socket while it waits for replies; those
+    // sit in its queue with nothing left on the socket to wake us.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        s.about_to_block = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { read_events(); });
+
+    s.release_check = new QTimer(this);
+    s.release_check->setInterval(50);
+    connect(s.release_check, &QTimer::timeout, this, [this] {
+        State& st = *state_;
+        char keys[32] = {};
+        XQueryKeymap(st.dpy, keys);
+        for (auto it = st.held.begin(); it != st.held.end();) {
+            if (key_down(keys, *it)) ++it;
+            else it = st.held.erase(it);
+        }
+        if (st.held.empty()) st.release_check->stop();
+    });
+}
+
+X11Desktop::~X11Desktop() {
+    State& s = *state_;
+    disconnect(s.about_to_block);
+    delete s.notifier;
+    s.notifier = nullptr;
+    for (auto& [id, hotkey] : s.hotkeys) s.ungrab(hotkey.grabs);
+    s.hotkeys.clear();
+    if (s.time_window) XDestroyWindow(s.dpy, s.time_window);
+    XCloseDisplay(s.dpy);
+    remove_error_handler();
+}
+
+void X11Desktop::read_events() {
+    State& s = *state_;
+    if (s.reading) return;
+    s.reading = true;
+    while (XPending(s.dpy) > 0) {
+        XEvent event;
+        XNextEvent(s.dpy, &event);
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+            continue;
+        }
+        if (event.type != KeyPress || event.xkey.window != s.root) continue;
+        const auto code = static_cast<KeyCode>(event.xkey.keycode);
+        const unsigned mask = event.xkey.state & (ShiftMask | ControlMask | Mod1Mask);
+        const auto match = std::find_if(s.hotkeys.begin(), s.hotkeys.end(), [&](const auto& entry) {
+            const State::HotKey& hotkey = entry.second;
+            return hotkey.mask == mask && std::find(hotkey.codes.begin(), hotkey.codes.end(), code) != hotkey.codes.end();
+        });
+        if (match == s.hotkeys.end()) continue;
+        // The passive grab has become a grab of the whole keyboard; while
+        // the user still holds the keys, the keystrokes the automation
+        // sends would come back here instead of reaching the window.
+        XUngrabKeyboard(s.dpy, event.xkey.time);
+        XFlush(s.dpy);
+        if (!s.held.insert(code).second) continue;  // autorepeat
+        s.release_check->start();
+        const Id id = match->first;
+        const unsigned modifiers = hotkey_modifiers(event.xkey.state);
+        const std::uint8_t vk = match->second.vk;
+        // The handler may open dialogs with event loops of their own, so it
+        // runs outside this loop over Xlib's queue.
+        QTimer::singleShot(0, this, [this, id, modifiers, vk] {
+            auto handler = state_->handler;
+            if (handler) handler(id, modifiers, vk);
+        });
+    }
+    s.reading = false;
+}
+
+// ---------------------------------------------------------------------------
+// HotKeySystem
+
+HotKeySystem::Id X11Desktop::add_atom(std::string_view name) {
+    const std::string text(name);
+    return static_cast<Id>(XInternAtom(state_->dpy, text.c_str(), False));
+}
+
+void X11Desktop::delete_atom(Id) {
+    // Atoms live as long as the X server; there is nothing to release.
+}
+
+bool X11Desktop::register_hotkey(Id id, unsigned modifiers, std::uint8_t vk) {
+    State& s = *state_;
+    if (id == 0 || s.hotkeys.count(id)) return false;
+    const KeySym keysym = vk_keysym(vk);
+    if (keysym == NoSymbol) return false;
+    // The server lets a client grab a combination it already holds, so a
+    // second registration of ours has to be refused here.
+    for (const auto& [other, hotkey] : s.hotkeys)
+        if (hotkey.modifiers == modifiers && hotkey.vk == vk) return false;
+
+    State::HotKey hotkey{modifiers, vk, x_modifiers(modifiers), keycodes_for(s.dpy, keysym), {}};
+    if (hotkey.codes.empty()) return false;
+    if (reserved_by_server(s.dpy, hotkey.codes, hotkey.mask)) return false;
+
+    // The hotkey must work with Caps Lock and Num Lock on as well.
+    const unsigned numlock = numlock_mask(s.dpy);
+    std::vector<unsigned> variants{0, LockMask};
+    if (numlock != 0 && (numlock & hotkey.mask) == 0) {
+        variants.push_back(numlock);
+        variants.push_back(numlock | LockMask);
+    }
+    ErrorTrap trap(s.dpy);
+    for (KeyCode code : hotkey.codes)
+        for (unsigned variant : variants) {
+            XGrabKey(s.dpy, code, hotkey.mask | variant, s.root, False, GrabModeAsync, GrabModeAsync);
+            hotkey.grabs.push_back({code, hotkey.mask | variant});
+        }
+    if (trap.finish() != 0) {
+        // Another client holds at least one of the combinations; release
+        // the ones that did succeed (ungrabbing never touches theirs).
+        s.ungrab(hotkey.grabs);
+        XSync(s.dpy, False);
+        return false;
+    }
+    s.hotkeys.emplace(id, std::move(hotkey));
+    return true;
+}
+
+bool X11Desktop::unregister_hotkey(Id id) {
+    State& s = *state_;
+    const auto it = s.hotkeys.find(id);
+    if (it == s.hotkeys.end()) return false;
+    // Waits for the server, so the combination is free for others (and for
+    // a trial registration of theirs) once this returns.
+    s.ungrab(it->second.grabs);
+    XSync(s.dpy, False);
+    s.hotkeys.erase(it);
+    return true;
+}
+
+void X11Desktop::set_hotkey_handler(std::function<void(Id, unsigned, std::uint8_t)> handler) {
+    state_->handler = std::move(handler);
+}
+
+std::string X11Desktop::layout_key_name(std::uint8_t vk) {
+    switch (vk) {
+        case 0x10:
+        case 0xA0:
+        case 0xA1: return "Shift";
+        case 0x11:
+        case 0xA2:
+        case 0xA3: return "Ctrl";
+        case 0x12:
+        case 0xA4:
+        case 0xA5: return "Alt";
+        default: break;
+    }
+    const KeySym keysym = vk_keysym(vk);
+    if (keysym == NoSymbol || keycodes_for(state_->dpy, keysym).empty()) return {};
+    if ((keysym > 0x20 && keysym <= 0x7E) || (keysym >= 0xA1 && keysym <= 0xFF))
+        return latin1_to_utf8(std::string(1, static_cast<char>(keysym)));
+    const char* name = XKeysymToString(keysym);
+    return name ? std::string(name) : std::string();
+}
+
+// ---------------------------------------------------------------------------
+// WindowSystem: windows
+
+WindowId X11Desktop::foreground_window() {
+    State& s = *state_;
+    const auto active = get_property(s.dpy, s.root, s.net_active_window, XA_WINDOW, 1);
+    if (!active || active->longs.empty()) return 0;
+    return active->longs.front();
+}
+
+std::string X11Desktop::window_title(WindowId window) {
+    State& s = *state_;
+    if (window == 0) return {};
+    if (const auto name = get_property(s.dpy, window, s.net_wm_name, s.utf8_string); name && !name->bytes.empty())
+        return name->bytes;
+
+    XTextProperty text{};
+    ErrorTrap trap(s.dpy);
+    const Status got = XGetWMName(s.dpy, window, &text);
+    if (trap.finish() != 0 || !got || !text.value) {
+        if (text.value) XFree(text.value);
+        return {};
+    }
+    std::string title;
+    if (text.encoding == XA_STRING && text.format == 8) {
+        title = latin1_to_utf8(std::string_view(reinterpret_cast<const char*>(text.value), text.nitems));
+    } else if (text.encoding == s.utf8_string && text.format == 8) {
+        title.assign(reinterpret_cast<const char*>(text.value), text.nitems);
+    } else {
+        char** list = nullptr;
+        int count = 0;
+        if (Xutf8TextPropertyToTextList(s.dpy, &text, &list, &count) >= Success && list) {
+            for (int i = 0; i < count; ++i) title += list[i];
+            XFreeStringList(list);
+        }
+    }
+    XFree(text.value);
+    return title;
+}
+
+void X11Desktop::set_window_title(WindowId window, std::string_view title) {
+    State& s = *state_;
+    if (window == 0) return;
+    const std::string text(title);
+    ErrorTrap trap(s.dpy);
+    XChangeProperty(s.dpy, window, s.net_wm_name, s.utf8_string, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    // The old property for programs that read only that: Latin-1 when the
+    // title fits, compound text otherwise.
+    char* list[] = {const_cast<char*>(text.c_str())};
+    XTextProperty property{};
+    if (Xutf8TextListToTextProperty(s.dpy, list, 1, XStdICCTextStyle, &property) >= Success) {
+        XSetWMName(s.dpy, window, &property);
+        if (property.value) XFree(property.value);
+    }
+    trap.finish();
+}
+
+bool X11Desktop::is_window(WindowId window) {
+    State& s = *state_;
+    if (window == 0) return false;
+    XWindowAttributes attributes;
+    ErrorTrap trap(s.dpy);
+    const Status ok = XGetWindowAttributes(s.dpy, window, &attributes);
+    return trap.finish() == 0 && ok != 0;
+}
+
+bool X11Desktop::own_window(WindowId window) {
+    if (window == 0) return false;
+    for (const QWindow* qt_window : QGuiApplication::topLevelWindows())
+        // handle(): only windows that exist already; winId() would create one.
+        if (qt_window->handle() && static_cast<WindowId>(qt_window->winId()) == window) return true;
+    const std::int64_t pid = window_process(window);
+    return pid != 0 && pid == static_cast<std::int64_t>(getpid());
+}
+
+void X11Desktop::activate(WindowId window) {
+    State& s = *state_;
+    if (window == 0) return;
+    if (s.wm_supports(s.net_active_window)) {
+        ErrorTrap trap(s.dpy);
+        s.send_active_window_request(window);
+        trap.finish();
+        return;
+    }
+    ErrorTrap trap(s.dpy);
+    XRaiseWindow(s.dpy, window);
+    XSetInputFocus(s.dpy, window, RevertToParent, s.server_time());
+    trap.finish();
+}
+
+void X11Desktop::restore(WindowId window) {
+    State& s = *state_;
+    if (window == 0) return;
+    bool minimised = false;
+    if (const auto state = get_property(s.dpy, window, s.wm_state, s.wm_state, 2); state && !state->longs.empty())
+        minimised = state->longs.front() == IconicState;
+    if (const auto net_state = get_property(s.dpy, window, s.net_wm_state, XA_ATOM))
+        minimised = minimised || std::find(net_state->longs.begin(), net_state->longs.end(), s.net_wm_state_hidden) !=
+                                     net_state->longs.end();
+    if (!minimised) return;
+    // Mapping an iconic window asks the window manager for its normal
+    // state; the activation request un-minimises under the others.
+    ErrorTrap trap(s.dpy);
+    XMapRaised(s.dpy, window);
+    if (s.wm_supports(s.net_active_window)) s.send_active_window_request(window);
+    trap.finish();
+}
+
+std::vector<WindowId> X11Desktop::client_windows() {
+    State& s = *state_;
+    std::vector<WindowId> windows;
+    if (const auto list = get_property(s.dpy, s.root, s.net_client_list, XA_WINDOW)) {
+        windows.assign(list->longs.begin(), list->longs.end());
+        return windows;
+    }
+    Window root_return = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    ErrorTrap trap(s.dpy);
+    const Status ok = XQueryTree(s.dpy, s.root, &root_return, &parent, &children, &count);
+    trap.finish();
+    if (ok && children) {
+        windows.assign(children, children + count);
+    }
+    if (children) XFree(children);
+    return windows;
+}
+
+std::int64_t X11Desktop::window_process(WindowId window) {
+    State& s = *state_;
+    const auto pid = get_property(s.dpy, window, s.net_wm_pid, XA_CARDINAL, 1);
+    if (!pid || pid->longs.empty()) return 0;
+    return static_cast<std::int64_t>(pid->longs.front() & 0xFFFFFFFFu);
+}
+
+std::string X11Desktop::process_program_file(std::int64_t pid) {
+    if (pid <= 0) return {};
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return {};
+    target.resize(static_cast<std::size_t>(length));
+    // A program file replaced on disk (an update) while it runs.
+    constexpr std::string_view deleted = " (deleted)";
+    if (target.size() > deleted.size() && target.ends_with(deleted)) target.resize(target.size() - deleted.size());
+    return target;
+}
+
+namespace {
+
+std::string executable_realpath(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || access(path.c_str(), X_OK) != 0) return {};
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved) return {};
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+}  // namespace
+
+std::string X11Desktop::find_program(std::string_view name) {
+    if (name.empty()) return {};
+    const std::string program(name);
+    if (program.find('/') != std::string::npos) return executable_realpath(program);
+    const char* path = std::getenv("PATH");
+    if (!path) return {};
+    std::string_view rest(path);
+    while (true) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view dir = rest.substr(0, colon);
+        if (!dir.empty()) {
+            std::string candidate(dir);
+            if (candidate.back() != '/') candidate += '/';
+            candidate += program;
+            if (std::string found = executable_realpath(candidate); !found.empty()) return found;
+        }
+        if (colon == std::string_view::npos) break;
+        rest.remove_prefix(colon + 1);
+    }
+    return {};
+}
+
+std::int64_t X11Desktop::start_process(const std::vector<std::string>& argv) {
+    if (argv.empty() || argv.front().empty()) return 0;
+    QStringList arguments;
+    for (std::size_t i = 1; i < argv.size(); ++i) arguments << QString::fromStdString(argv[i]);
+    qint64 pid = 0;
+    if (!QProcess::startDetached(QString::fromStdString(argv.front()), arguments, QString(), &pid)) return 0;
+    return pid;
+}
+
+// ---------------------------------------------------------------------------
+// WindowSystem: keyboard
+
+KeyStroke X11Desktop::key_for_vk(std::uint8_t vk) {
+    const KeySym keysym = vk_keysym(vk);
+    if (keysym == NoSymbol) return {};
+    return {XKeysymToKeycode(state_->dpy, keysym), false};
+}
+
+KeyStroke X11Desktop::key_for_char(char c) {
+    State& s = *state_;
+    const KeySym keysym = char_keysym(static_cast<unsigned char>(c));
+    if (keysym == NoSymbol) return {};
+    XkbStateRec xkb_state{};
+    int current = 0;
+    if (XkbGetState(s.dpy, XkbUseCoreKbd, &xkb_state) == Success) current = xkb_state.group;
+    // The current layout first, then the others: under a layout without
+    // Latin letters, the key that has "a" in another layout still makes
+    // Ctrl+A a select-all for the programs.
+    std::vector<int> groups{current};
+    for (int group = 0; group < kMaxGroups; ++group)
+        if (group != current) groups.push_back(group);
+    const KeymapRange range = keycode_range(s.dpy);
+    for (int group : groups)
+        for (int level = 0; level <= 1; ++level)
+            for (int kc = range.min; kc <= range.max; ++kc)
+                if (XkbKeycodeToKeysym(s.dpy, static_cast<KeyCode>(kc), group, level) == keysym)
+                    return {static_cast<unsigned>(kc), level == 1};
+    return {};
+}
+
+void X11Desktop::key_event(unsigned key, bool down) {
+    State& s = *state_;
+    if (key == 0 || key > 255) return;
+    XTestFakeKeyEvent(s.dpy, key, down ? True : False, CurrentTime);
+    XFlush(s.dpy);
+}
+
+bool X11Desktop::modifiers_held() {
+    State& s = *state_;
+    char keys[32] = {};
+    XQueryKeymap(s.dpy, keys);
+    for (unsigned code = 0; code < 256; ++code) {
+        if (!key_down(keys, code)) continue;
+        for (int level = 0; level < 2; ++level) {
+            switch (XkbKeycodeToKeysym(s.dpy, static_cast<KeyCode>(code), 0, level)) {
+                case XK_Shift_L: case XK_Shift_R:
+                case XK_Control_L: case XK_Control_R:
+                case XK_Alt_L: case XK_Alt_R:
+                case XK_Meta_L: case XK_Meta_R:
+                case XK_Super_L: case XK_Super_R:
+                case XK_ISO_Level3_Shift:
+                    return true;
+                default: break;
+            }
+        }
+    }
+    return false;
+}
+
+bool X11Desktop::clipboard_taken() {
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    return clipboard && !clipboard->ownsClipboard();
+}
+
+std::uint64_t X11Desktop::tick_ms() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void X11Desktop::wait(int ms) {
+    read_events();
+    if (ms <= 0) {
+        QCoreApplication::processEvents();
+        return;
+    }
+    // Our X events are read whenever this loop is about to sleep.
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+}  // namespace morvantile::shell
