@@ -28,6 +28,26 @@ QtClipboard::QtClipboard() : clipboard_(QGuiApplication::clipboard()) {
     if (!clipboard_) throw EClipboardError();
 }
 
+std::string crlf_line_ends(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
+std::string lf_line_ends(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out += text[i];
+    }
+    return out;
+}
+
 void QtClipboard::open() {
     if (held_) throw EClipboardError();
     held_ = true;
@@ -49,7 +69,10 @@ std::optional<std::string> QtClipboard::get(std::string_view format) {
     if (!mime) return std::nullopt;
     if (format == kPlainTextFormat) {
         if (!mime->hasText()) return std::nullopt;
-        return to_bytes(mime->text());
+        std::string text = to_bytes(mime->text());
+        std::string crlf = crlf_line_ends(text);
+        secure_zero(text.data(), text.size());
+        return crlf;
     }
     if (is_rtf_name(format)) {
         if (auto data = rtf_data(*mime)) return std::string(data->constData(), static_cast<std::size_t>(data->size()));
@@ -63,7 +86,11 @@ std::optional<std::string> QtClipboard::get(std::string_view format) {
 void QtClipboard::set(std::string_view format, std::string_view bytes, bool secret) {
     auto* mime = new QMimeData;
     if (format == kPlainTextFormat) {
-        mime->setText(to_qstring(bytes));
+        std::string lf = lf_line_ends(bytes);
+        QString text = to_qstring(lf);
+        secure_zero(lf.data(), lf.size());
+        mime->setText(text);
+        wipe_qstring(text);
     } else {
         mime->setData(QLatin1String(format.data(), static_cast<qsizetype>(format.size())),
                       QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));

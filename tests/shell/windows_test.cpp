@@ -173,5 +173,18 @@ TEST(DesktopClipboard, WritesOneFormMarksSecretsAndReadsEveryRtfName) {
     EXPECT_EQ(clipboard.get(kPlainTextFormat), "y \xe2\x82\xac");
 }
 
+TEST(DesktopClipboard, PlainTextHasCrLfInsideAndLfOnTheDesktop) {
+    QtClipboard clipboard;
+    QClipboard* system = QGuiApplication::clipboard();
+    // An editor's LF text, one that has CR LF already, and a lone CR.
+    system->setText(QStringLiteral("one\ntwo\r\nthree\rfour\n\n"));
+    EXPECT_EQ(clipboard.get(kPlainTextFormat), "one\r\ntwo\r\nthree\rfour\r\n\r\n");
+    clipboard.set(kPlainTextFormat, "one\r\ntwo\r\rthree\n\r\n", false);
+    EXPECT_EQ(system->text(), QStringLiteral("one\ntwo\r\rthree\n\n"));
+    // Round trip of the program's own text.
+    clipboard.set(kPlainTextFormat, "a\r\nb", false);
+    EXPECT_EQ(clipboard.get(kPlainTextFormat), "a\r\nb");
+}
+
 }  // namespace
 }  // namespace morvantile::shell
