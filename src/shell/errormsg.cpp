@@ -1,7 +1,10 @@
 #include "shell/errormsg.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "shell/windows.h"
@@ -25,6 +28,12 @@ Tmessagedlg::Tmessagedlg(const QString& text, QWidget* parent) : QDialog(parent)
     layout->addWidget(button, 0, Qt::AlignHCenter);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     l_text->setMaximumWidth(460);
+    // Ctrl+C copies the whole message, so it can go into a problem report.
+    auto* copy = new QShortcut(QKeySequence::Copy, this);
+    connect(copy, &QShortcut::activated, this, [this] {
+        const QString selected = l_text->selectedText();
+        QGuiApplication::clipboard()->setText(selected.isEmpty() ? l_text->text() : selected);
+    });
 }
 
 QString Tmessagedlg::text() const { return l_text->text(); }

@@ -3,6 +3,10 @@
 // loop runs until Exit.
 #include <QApplication>
 #include <QMessageBox>
+#include <X11/Xlib.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,8 +15,44 @@
 #include "shell/instance_lock.h"
 #include "shell/main_window.h"
 #include "shell/qt_clipboard.h"
+#include "shell/x11_desktop.h"
+
+namespace {
+
+bool wayland_session() {
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (type != nullptr && std::strcmp(type, "wayland") == 0) || (wayland != nullptr && *wayland != '\0');
+}
+
+// Hotkeys and keystrokes exist only on X11, so the program always runs on
+// an X display, under Wayland on XWayland.
+bool x11_display_reachable() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return false;
+    XCloseDisplay(display);
+    return true;
+}
+
+constexpr char kNoDisplay[] =
+    "Morvantile needs an X11 display (an X session, or XWayland under Wayland), and none was found "
+    "($DISPLAY).\n";
+constexpr char kWaylandNote[] =
+    "This is a Wayland session. Morvantile runs on XWayland here, so its hotkeys and keystrokes reach only "
+    "programs that run on XWayland too. The tray menu, the clipboard operations and file mode work everywhere.";
+constexpr char kNoXTest[] =
+    "The X server lacks the XTEST extension, so Morvantile cannot use hotkeys or send keystrokes. The tray "
+    "menu works on the clipboard: copy the text, choose Encrypt or Decrypt, and paste the result.";
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    const bool wayland = wayland_session();
+    if (!x11_display_reachable()) {
+        std::fputs(kNoDisplay, stderr);
+        return 1;
+    }
+    if (wayland && std::getenv("QT_QPA_PLATFORM") == nullptr) qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("morvantile"));
     QApplication::setDesktopFileName(QStringLiteral("morvantile"));
@@ -32,9 +72,17 @@ int main(int argc, char** argv) {
     std::vector<std::string> params;
     for (int i = 1; i < argc; ++i) params.emplace_back(argv[i]);
 
-    morvantile::shell::TfrmMain main_window(std::make_unique<morvantile::shell::QtClipboard>());
+    const std::unique_ptr<morvantile::shell::X11Desktop> desktop = morvantile::shell::X11Desktop::open();
+    morvantile::shell::DesktopBackend backend;
+    if (desktop) backend = {desktop.get(), desktop.get()};
+    morvantile::shell::TfrmMain main_window(std::make_unique<morvantile::shell::QtClipboard>(), backend);
     QObject::connect(&main_window, &morvantile::shell::TfrmMain::finished, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     if (!main_window.start(params)) return 1;
+    if (!desktop) {
+        main_window.show_error(kNoXTest);
+    } else if (wayland) {
+        main_window.show_error(kWaylandNote);
+    }
     return app.exec();
 }

@@ -32,14 +32,20 @@ static void init_resources() { Q_INIT_RESOURCE(morvantile); }
 
 namespace morvantile::shell {
 
-// Until the program drives other windows itself, there is no source window:
-// results stay on the clipboard for the user to paste, and nothing is
-// switched after a dialog.
+// Without a desktop to drive (no XTEST) there is no source window: results
+// stay on the clipboard for the user to paste, and nothing is switched
+// after a dialog.
 class ClipboardOnlySource final : public SourceWindow {
 public:
     bool pasteback(bool) override { return true; }
-    void switchtosource() override {}
+    bool switchtosource() override { return true; }
 };
+
+QtTimer::QtTimer() : timer_(std::make_unique<QTimer>()) {}
+QtTimer::~QtTimer() = default;
+void QtTimer::start(int interval_ms) { timer_->start(interval_ms); }
+void QtTimer::stop() { timer_->stop(); }
+bool QtTimer::active() const { return timer_->isActive(); }
 
 // The splash window's picture: the program's name sealed into ciphertext
 // and back, once. It runs only while it plays, so an idle program spends
@@ -89,16 +95,29 @@ private:
     QVariantAnimation animation_;
 };
 
-TfrmMain::TfrmMain(std::unique_ptr<ClipboardAccess> clipboard)
+TfrmMain::TfrmMain(std::unique_ptr<ClipboardAccess> clipboard, DesktopBackend desktop)
     : QWidget(nullptr, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      source_(std::make_unique<ClipboardOnlySource>()),
       clipboard_access_(std::move(clipboard)),
       exchange_(*clipboard_access_, settings_, runtime_, *this, *this),
-      prompts_(settings_, runtime_, *this, *this, *source_, *this),
+      backend_(desktop),
+      automation_(desktop.windows == nullptr
+                      ? nullptr
+                      : std::make_unique<DesktopAutomation>(
+                            settings_, runtime_,
+                            AutomationServices{*desktop.windows, *this, *this, static_cast<Dialogs&>(*this),
+                                               exchange_, Timer_windowcheck, timer_externalviewer,
+                                               [] { return shell::ownDialogOpen(); },
+                                               [this](char code) { command_.encryption(code); }})),
+      HotKeyManager(desktop.hotkeys == nullptr ? nullptr : std::make_unique<THotKeyManager>(*desktop.hotkeys)),
+      clipboard_only_(automation_ ? nullptr : std::make_unique<ClipboardOnlySource>()),
+      source_(automation_ ? static_cast<SourceWindow&>(*automation_) : *clipboard_only_),
+      prompts_(settings_, runtime_, *this, *this, source_, *this),
       config_(settings_, runtime_, lists_, prompts_, *this),
-      command_(settings_, runtime_, exchange_, Desktop{*this, *source_, *this, *this, *this}, files_),
-      context_{settings_, runtime_, lists_, config_, *this, *source_, exchange_, *this,
-               [] {},  // no global hotkeys yet
+      command_(settings_, runtime_, exchange_, Desktop{*this, source_, *this, *this, *this}, files_),
+      context_{settings_, runtime_, lists_, config_, *this, source_, exchange_, *this,
+               [this] {
+                   if (HotKeyManager) HotKeyManager->clearshortcuts();
+               },
                [this] { settrayiconhint(); }} {
     init_resources();
 
@@ -111,6 +130,25 @@ TfrmMain::TfrmMain(std::unique_ptr<ClipboardAccess> clipboard)
     connect(tray_, &TrayIcon::options, this, &TfrmMain::setoptions);
     connect(tray_, &TrayIcon::showInstructions, this, &TfrmMain::showinstructions);
     connect(tray_, &TrayIcon::exit, this, &TfrmMain::exit_program);
+
+    if (automation_) {
+        connect(&Timer_windowcheck.timer(), &QTimer::timeout, this, [this] { automation_->Timer_windowcheckTimer(); });
+        connect(&timer_externalviewer.timer(), &QTimer::timeout, this,
+                [this] { automation_->timer_externalviewerTimer(); });
+        connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive) {
+                automation_->application_activated();
+            } else {
+                automation_->application_deactivated();
+            }
+        });
+
+    }
+    if (HotKeyManager) {
+        HotKeyManager->OnHotKeyPressed = [this](TShortCut HotKey, THotKeyManager::Id) {
+            HotKeyManagerHotKeyPressed(HotKey);
+        };
+    }
 
     build_splash();
     timer_splash = new QTimer(this);
@@ -204,6 +242,7 @@ bool TfrmMain::start(const std::vector<std::string>& params) {
         show_error("No system tray was found. Morvantile keeps running, and its icon appears when a tray "
                    "starts.");
     }
+    registerhotkeys();
     return true;
 }
 
@@ -263,6 +302,10 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::PopupmenuKey(char code) {
+    if (automation_) {
+        automation_->PopupmenuKey(code);
+        return;
+    }
     if (shell::ownDialogOpen()) return;
     if (runtime_.FileMode) {
         command_.encryption(code == kEncryptText ? kEncryptFile : kDecryptFile);
@@ -273,11 +316,37 @@ void TfrmMain::PopupmenuKey(char code) {
 
 void TfrmMain::setoptions() {
     if (shell::ownDialogOpen()) return;
+    bool accepted = false;
     {
         TfrmOptions dialog(context_);
-        dialog.exec();  // on OK the hotkeys are registered again, once there are any
+        accepted = dialog.exec() == QDialog::Accepted;
     }
-    source_->switchtosource();
+    source_.switchtosource();
+    if (accepted) registerhotkeys();
+}
+
+bool TfrmMain::registerhotkeys() {
+    if (!HotKeyManager) return false;
+    return morvantile::registerhotkeys(settings_, runtime_, *HotKeyManager, *this);
+}
+
+void TfrmMain::HotKeyManagerHotKeyPressed(TShortCut HotKey) {
+    switch (hotkey_command(settings_, runtime_, HotKey)) {
+    case HotKeyCommand::Exit:
+        quit_without_saving();
+        break;
+    case HotKeyCommand::Options:
+        setoptions();
+        break;
+    case HotKeyCommand::Encrypt:
+        PopupmenuKey(kEncryptText);
+        break;
+    case HotKeyCommand::Decrypt:
+        PopupmenuKey(kDecryptText);
+        break;
+    case HotKeyCommand::Ignore:
+        break;
+    }
 }
 
 void TfrmMain::showinstructions() {
@@ -287,7 +356,7 @@ void TfrmMain::showinstructions() {
         TfrmInstructions dialog;
         dialog.exec();
     }
-    source_->switchtosource();
+    source_.switchtosource();
 }
 
 void TfrmMain::settrayiconhint() { tray_->set_hint(to_qstring(tray_hint_text(settings_, runtime_))); }
@@ -310,7 +379,7 @@ void TfrmMain::show_error(std::string_view message) {
     if (shell::ownDialogOpen()) return;
     process_messages();
     show_message_window(message);
-    source_->switchtosource();
+    source_.switchtosource();
 }
 
 void TfrmMain::message_box(std::string_view text) {
@@ -362,9 +431,13 @@ std::optional<std::string> TfrmMain::save_file(const FileDialogRequest& request)
 
 void TfrmMain::showviewer(int pass, int passes) { shell::showviewer(context_, pass, passes); }
 
-void TfrmMain::launchviewer(std::string_view command_line, int) {
-    // The editor is started with the decrypted text on the clipboard, for
-    // the user to paste.
+void TfrmMain::launchviewer(std::string_view command_line, int show_mode) {
+    if (automation_) {
+        automation_->launchviewer(command_line, show_mode);
+        return;
+    }
+    // Without keystrokes the editor is only started, with the decrypted
+    // text on the clipboard for the user to paste.
     QStringList args = QProcess::splitCommand(to_qstring(command_line));
     if (args.isEmpty()) return;
     const QString program = args.takeFirst();

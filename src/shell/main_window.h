@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "automation/automation.h"
+#include "automation/hotkeys.h"
 #include "config/config_file.h"
 #include "config/settings.h"
 #include "filecrypt/file_system.h"
@@ -29,6 +31,28 @@ namespace morvantile::shell {
 class TrayIcon;
 class SplashAnimation;
 
+// A timer of the main window for the automation.
+class QtTimer final : public Timer {
+public:
+    QtTimer();
+    ~QtTimer() override;
+    void start(int interval_ms) override;
+    void stop() override;
+    bool active() const override;
+    QTimer& timer() { return *timer_; }
+
+private:
+    std::unique_ptr<QTimer> timer_;
+};
+
+// The desktop under the program: its global key grabs and its windows and
+// keyboard. Null members leave the program without hotkeys, and without a
+// source window (results then stay on the clipboard).
+struct DesktopBackend {
+    HotKeySystem* hotkeys = nullptr;
+    WindowSystem* windows = nullptr;
+};
+
 class TfrmMain final : public QWidget,
                        public Dialogs,
                        public Viewers,
@@ -37,8 +61,9 @@ class TfrmMain final : public QWidget,
                        public PasswordDialogWindow {
     Q_OBJECT
 public:
-    // `clipboard` is the desktop clipboard (tests pass a fake one).
-    explicit TfrmMain(std::unique_ptr<ClipboardAccess> clipboard);
+    // `clipboard` is the desktop clipboard (tests pass a fake one); the
+    // backend must outlive the window.
+    explicit TfrmMain(std::unique_ptr<ClipboardAccess> clipboard, DesktopBackend desktop = {});
     ~TfrmMain() override;
 
     // The start-up: configuration, command line (`params` without the
@@ -57,6 +82,10 @@ public:
     void exit_program();
     // Ends the run without writing the configuration (the exit hotkey).
     void quit_without_saving();
+    // Parses and registers the four hotkeys, with a message for each that
+    // is invalid or taken.
+    bool registerhotkeys();
+    void HotKeyManagerHotKeyPressed(TShortCut HotKey);
 
     // Dialogs
     bool setpassword() override;
@@ -106,9 +135,15 @@ private:
     Settings settings_;
     RuntimeState runtime_;
     PasswordLists lists_;
-    std::unique_ptr<SourceWindow> source_;
     std::unique_ptr<ClipboardAccess> clipboard_access_;
     ClipboardExchange exchange_;
+    DesktopBackend backend_;
+    QtTimer Timer_windowcheck;
+    QtTimer timer_externalviewer;
+    std::unique_ptr<DesktopAutomation> automation_;
+    std::unique_ptr<THotKeyManager> HotKeyManager;
+    std::unique_ptr<SourceWindow> clipboard_only_;
+    SourceWindow& source_;
     PasswordPrompts prompts_;
     ConfigFile config_;
     PosixFileSystem files_;

@@ -539,6 +539,8 @@ void TPasswordDlg::cb_editClick() {
     const bool on = cb_edit->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{pm_name, pm_password, b_add, b_update, b_delete})
         w->setEnabled(on);
+    // Ticking Edit is the start of typing an entry.
+    if (on && isVisible()) pm_name->setFocus();
 }
 
 // ---- cipher display ----
