@@ -372,10 +372,6 @@ TEST_F(X11DesktopTest, ProgramsAndProcesses) {
 }  // namespace
 }  // namespace morvantile::shell
 
-// The session bus library keeps a buffer for the life of the process once
-// Qt's desktop integration has used it; that is not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
-
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::fprintf(stderr, "x11_desktop_tests needs an X server (scripts/desktop-session.sh)\n");
