@@ -357,18 +357,24 @@ def wait_paste(editor, what):
     wait_quiet()
 
 
-# ---------------------------------------------------------------- scenarios
-
-def scenario_text_roundtrip(home):
-    """Encrypt and decrypt in place with the hotkeys, held like a person does."""
-    app = Morvantile(home, options())
+def encrypted_in_editor(home, sections, retain=False):
+    """The tray program and an editor whose text the encrypt hotkey has just
+    replaced by a block: (app, editor, block)."""
+    app = Morvantile(home, sections)
     editor = Editor(home, TEXT)
     check(editor.text() == TEXT, "the editor holds the text")
     time.sleep(0.5)  # the window check remembers the editor
     chord(ENCRYPT)
-    answer_password()
-    wait_paste(editor, "the ciphertext pasted into the editor")
-    block = editor.text()
+    answer_password(retain=retain)
+    wait_paste(editor, "the block pasted into the editor")
+    return app, editor, editor.text()
+
+
+# ---------------------------------------------------------------- scenarios
+
+def scenario_text_roundtrip(home):
+    """Encrypt and decrypt in place with the hotkeys, held like a person does."""
+    app, editor, block = encrypted_in_editor(home, options())
     check(block != TEXT and "[-START" not in block, f"a bare block replaced the text: {block!r}")
     decrypts_to(block, TEXT)
 
@@ -382,13 +388,7 @@ def scenario_text_roundtrip(home):
 
 def scenario_separators(home):
     """With separators the block carries its START and END lines."""
-    app = Morvantile(home, options(misc__AppendSeparator=1))
-    editor = Editor(home, TEXT)
-    time.sleep(0.5)
-    chord(ENCRYPT)
-    answer_password()
-    wait_paste(editor, "the block pasted")
-    block = editor.text()
+    app, editor, block = encrypted_in_editor(home, options(misc__AppendSeparator=1))
     lines = block.replace("\r\n", "\n").strip("\n").split("\n")
     check(lines[0].startswith("[-START Morvantile v.") and lines[0].endswith(" START-]"), f"start line in {block!r}")
     check(lines[-1].startswith("[-END Morvantile v.") and lines[-1].endswith(" END-]"), f"end line in {block!r}")
@@ -399,13 +399,7 @@ def scenario_separators(home):
 
 def scenario_hardcore_and_master(home):
     """Hardcore mode both ways, with the password kept as master password."""
-    app = Morvantile(home, options(encryption__HardcoreMode=1))
-    editor = Editor(home, TEXT)
-    time.sleep(0.5)
-    chord(ENCRYPT)
-    answer_password(retain=True)
-    wait_paste(editor, "the hardcore block pasted")
-    block = editor.text()
+    app, editor, block = encrypted_in_editor(home, options(encryption__HardcoreMode=1), retain=True)
     decrypts_to(block, TEXT, "--hardcore")
     # One pass of the default suite opens only the outer layer.
     rc, inner = cli("decrypt", stdin_text=block)
@@ -424,13 +418,7 @@ def scenario_hardcore_and_master(home):
 
 def scenario_viewer(home):
     """DecryptView 1: the viewer shows the text and pastes it back."""
-    app = Morvantile(home, options(misc__DecryptView=1))
-    editor = Editor(home, TEXT)
-    time.sleep(0.5)
-    chord(ENCRYPT)
-    answer_password()
-    wait_paste(editor, "the block pasted")
-    block = editor.text()
+    app, editor, block = encrypted_in_editor(home, options(misc__DecryptView=1))
     decrypts_to(block, TEXT)
 
     chord(DECRYPT)
@@ -452,13 +440,8 @@ def scenario_viewer(home):
 
 def scenario_external_editor(home):
     """DecryptView 2: a new editor window gets the text and the caption prefix."""
-    app = Morvantile(home, options(misc__DecryptView=2, misc__DecryptViewer="mousepad --disable-server"))
-    editor = Editor(home, TEXT)
-    time.sleep(0.5)
-    chord(ENCRYPT)
-    answer_password()
-    wait_paste(editor, "the block pasted")
-    block = editor.text()
+    app, editor, block = encrypted_in_editor(
+        home, options(misc__DecryptView=2, misc__DecryptViewer="mousepad --disable-server"))
 
     chord(DECRYPT)
     answer_password()
