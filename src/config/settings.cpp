@@ -32,23 +32,30 @@ bool is_executable_file(const std::string& path) {
 
 }  // namespace
 
+std::string find_on_path(std::string_view program) {
+    const char* path_env = std::getenv("PATH");
+    if (path_env == nullptr || program.empty()) return {};
+    const std::string_view path = path_env;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(':', start);
+        if (end == std::string_view::npos) end = path.size();
+        const std::string_view dir = path.substr(start, end - start);
+        start = end + 1;
+        if (dir.empty()) continue;
+        std::string candidate(dir);
+        if (candidate.back() != '/') candidate += '/';
+        candidate += program;
+        if (is_executable_file(candidate)) return candidate;
+    }
+    return {};
+}
+
 std::string default_decrypt_viewer() {
     static constexpr const char* kEditors[] = {"mousepad", "gedit", "gnome-text-editor", "kate",
                                                "kwrite", "featherpad", "pluma", "xed"};
-    const char* path_env = std::getenv("PATH");
-    if (path_env == nullptr) return {};
-    const std::string path = path_env;
-    for (const char* editor : kEditors) {
-        std::size_t start = 0;
-        while (start <= path.size()) {
-            std::size_t end = path.find(':', start);
-            if (end == std::string::npos) end = path.size();
-            std::string dir = path.substr(start, end - start);
-            start = end + 1;
-            if (dir.empty()) continue;  // an empty entry would mean the current folder
-            if (is_executable_file(dir + "/" + editor)) return editor;
-        }
-    }
+    for (const char* editor : kEditors)
+        if (!find_on_path(editor).empty()) return editor;
     return {};
 }
 

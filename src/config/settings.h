@@ -90,6 +90,11 @@ Settings settings_missing_defaults();
 // the usual desktop text editors found on PATH, or empty.
 std::string default_decrypt_viewer();
 
+// The executable regular file `program` (a name without "/") names in a
+// folder of PATH, as PATH's folder + "/" + program; empty when there is
+// none. Empty PATH entries are skipped: they would mean the current folder.
+std::string find_on_path(std::string_view program);
+
 // "as_e=y as_d=y ac=y ap=y hk=y sep=n rtf=n " (every item followed by a blank).
 std::string options_summary(const Settings& s);
 

@@ -438,10 +438,11 @@ void TfrmMain::launchviewer(std::string_view command_line, int show_mode) {
     }
     // Without keystrokes the editor is only started, with the decrypted
     // text on the clipboard for the user to paste.
-    QStringList args = QProcess::splitCommand(to_qstring(command_line));
-    if (args.isEmpty()) return;
-    const QString program = args.takeFirst();
-    QProcess::startDetached(program, args);
+    const std::vector<std::string> argv = split_command_line(command_line);
+    if (argv.empty()) return;
+    QStringList args;
+    for (std::size_t i = 1; i < argv.size(); ++i) args << to_qstring(argv[i]);
+    QProcess::startDetached(to_qstring(argv.front()), args);
 }
 
 void TfrmMain::set_image(TrayImage image) { tray_->set_image(image); }

@@ -22,6 +22,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config/settings.h"
+
 // Xlib's headers define macros (None, Bool, KeyPress, Status...) that clash
 // with Qt's names, so they come after every Qt header.
 #include <X11/XKBlib.h>
@@ -763,22 +765,8 @@ std::string X11Desktop::find_program(std::string_view name) {
     if (name.empty()) return {};
     const std::string program(name);
     if (program.find('/') != std::string::npos) return executable_realpath(program);
-    const char* path = std::getenv("PATH");
-    if (!path) return {};
-    std::string_view rest(path);
-    while (true) {
-        const std::size_t colon = rest.find(':');
-        const std::string_view dir = rest.substr(0, colon);
-        if (!dir.empty()) {
-            std::string candidate(dir);
-            if (candidate.back() != '/') candidate += '/';
-            candidate += program;
-            if (std::string found = executable_realpath(candidate); !found.empty()) return found;
-        }
-        if (colon == std::string_view::npos) break;
-        rest.remove_prefix(colon + 1);
-    }
-    return {};
+    const std::string found = find_on_path(program);
+    return found.empty() ? std::string() : executable_realpath(found);
 }
 
 std::int64_t X11Desktop::start_process(const std::vector<std::string>& argv) {
