@@ -1,6 +1,8 @@
 #include "shell/rtf.h"
 
+#include <QByteArrayView>
 #include <QChar>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -9,9 +11,11 @@
 #include <QTextFragment>
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -48,8 +52,9 @@ constexpr char16_t kNoBreakSpace = 0x00A0;
 constexpr char16_t kSoftHyphen = 0x00AD;
 constexpr char16_t kNoBreakHyphen = 0x2011;
 
-// The one code page the reader knows beside Latin-1: the Western Windows
-// code page, which word processors on both platforms write.
+// The Western Windows code page, which word processors on both platforms
+// write and the writer writes. Its five unassigned bytes keep their C1
+// code points, as Windows itself reads them.
 const QString& windows1252_table() {
     static const QString table = [] {
         std::string all(256, '\0');
@@ -58,6 +63,152 @@ const QString& windows1252_table() {
     }();
     return table;
 }
+
+// ---------------------------------------------------------------- code pages
+
+// Rich text from a word processor on Windows is in the code page of the
+// system it was written on (\ansicpg), and text in a font of another
+// character set (\fcharset) is in that set's code page. The reader knows
+// the Windows code pages of Central Europe, Cyrillic, Western, Greek,
+// Turkish, Hebrew, Arabic, Baltic, Vietnamese and Thai, and the
+// double-byte ones of Japanese, Simplified Chinese, Korean and Traditional
+// Chinese; Qt's converters read them. Any other code page, and any the
+// converters here do not offer, reads as Latin-1.
+
+// Stands for Latin-1, the code page of symbol fonts and of every code page
+// the reader does not know.
+constexpr int kLatin1 = 0;
+
+// The converter names of a code page, the closest match first; none for a
+// code page the reader does not know. Western (1252) has its own table.
+std::vector<const char*> converter_names(int code_page) {
+    switch (code_page) {
+        case 874: return {"windows-874"};
+        case 932: return {"windows-31j", "Shift_JIS"};
+        case 936: return {"windows-936", "GBK"};
+        case 949: return {"windows-949"};
+        case 950: return {"windows-950", "Big5"};
+        case 1250: return {"windows-1250"};
+        case 1251: return {"windows-1251"};
+        case 1253: return {"windows-1253"};
+        case 1254: return {"windows-1254"};
+        case 1255: return {"windows-1255"};
+        case 1256: return {"windows-1256"};
+        case 1257: return {"windows-1257"};
+        case 1258: return {"windows-1258"};
+        case 1361: return {"windows-1361", "johab", "x-Johab"};
+        default: return {};
+    }
+}
+
+// The code page of a font's character set; -1 for the document's own.
+int charset_code_page(int charset) {
+    switch (charset) {
+        case -1:  // no character set given
+        case 0:   // ANSI: the document's code page
+        case 1:   // the system's default, which wrote the document
+            return -1;
+        case 128: return 932;
+        case 129: return 949;
+        case 130: return 1361;  // Johab, read where a converter offers it
+        case 134: return 936;
+        case 136: return 950;
+        case 161: return 1253;
+        case 162: return 1254;
+        case 163: return 1258;
+        case 177: return 1255;
+        case 178: return 1256;
+        case 186: return 1257;
+        case 204: return 1251;
+        case 222: return 874;
+        case 238: return 1250;
+        default:  // symbol (2), Mac (77) and sets the reader does not know
+            return kLatin1;
+    }
+}
+
+bool known_code_page(int code_page) { return code_page == 1252 || !converter_names(code_page).empty(); }
+
+// The bytes of one code page as characters. Bytes below 0x80 are ASCII in
+// every code page the reader knows; they never get here.
+class CodePage {
+public:
+    // Latin-1: each byte is the character of the same number.
+    CodePage() {
+        for (std::size_t b = 0; b < single_.size(); ++b) single_[b] = static_cast<char16_t>(b);
+    }
+    CodePage(const CodePage&) = delete;
+    CodePage& operator=(const CodePage&) = delete;
+
+    // Null when the reader does not know the code page or no converter for
+    // it is at hand.
+    static std::unique_ptr<CodePage> open(int code_page) {
+        auto page = std::make_unique<CodePage>();
+        if (code_page == 1252) {
+            const QString& table = windows1252_table();
+            for (std::size_t b = 0x80; b < 0x100; ++b) page->single_[b] = table.at(static_cast<qsizetype>(b)).unicode();
+            return page;
+        }
+        for (const char* name : converter_names(code_page)) {
+            page->decoder_ = QStringDecoder(name);
+            if (page->decoder_.isValid()) break;
+        }
+        if (!page->decoder_.isValid()) return nullptr;
+        for (std::size_t b = 0x80; b < 0x100; ++b) {
+            const char byte = static_cast<char>(b);
+            page->decoder_.resetState();
+            const QString u = page->decoder_.decode(QByteArrayView(&byte, 1));
+            if (u.isEmpty()) {
+                // The converter waits for the rest of the character.
+                page->lead_.set(b);
+            } else if (u.size() == 1 && is_character(u.at(0).unicode())) {
+                page->single_[b] = u.at(0).unicode();
+            } else {
+                // A byte the code page leaves unassigned: in the C1 range
+                // it keeps its code point, as Windows-1252's do.
+                page->single_[b] = b < 0xA0 ? static_cast<char16_t>(b) : kReplacement;
+            }
+        }
+        return page;
+    }
+
+    char16_t single(unsigned char byte) const { return single_[byte]; }
+    // True when the byte begins a double-byte character.
+    bool lead(unsigned char byte) const { return lead_[byte]; }
+
+    // The character a lead byte and the byte after it make; 0 when they
+    // make none.
+    char16_t pair(unsigned char lead, unsigned char trail) {
+        if (lead < 0x80 || !lead_[lead]) return 0;
+        const std::size_t row = lead - 0x80u;
+        if (pairs_.empty()) pairs_.assign(std::size_t{0x80} * 0x100, 0);
+        if (!rows_[row]) {
+            // A row of 256 conversions the first time a lead byte is met,
+            // a look-up for every character after.
+            rows_.set(row);
+            char bytes[2] = {static_cast<char>(lead), 0};
+            for (std::size_t t = 0; t < 0x100; ++t) {
+                bytes[1] = static_cast<char>(t);
+                decoder_.resetState();
+                const QString u = decoder_.decode(QByteArrayView(bytes, 2));
+                pairs_[row * 0x100 + t] = u.size() == 1 && is_character(u.at(0).unicode()) ? u.at(0).unicode() : 0;
+            }
+        }
+        return pairs_[row * 0x100 + trail];
+    }
+
+private:
+    // The converters mark bytes they cannot read with U+FFFD or, for some
+    // code pages, with the ASCII substitute character.
+    static bool is_character(char16_t u) { return u != kReplacement && u != 0x1A && u != 0; }
+
+    std::array<char16_t, 256> single_{};
+    std::bitset<256> lead_;
+    QStringDecoder decoder_;
+    // The double-byte characters, 256 for each lead byte from 0x80 on.
+    std::vector<char16_t> pairs_;
+    std::bitset<0x80> rows_;  // the lead bytes whose row is filled
+};
 
 // ---------------------------------------------------------------- reader
 
@@ -91,7 +242,7 @@ enum class Word {
     // paragraph formatting
     Pard, AlignLeft, AlignCenter, AlignRight, AlignJustify,
     // document and encoding
-    DefaultFont, CodePage, Ansi, OtherCharset, UnicodeSkip, Unicode, Binary,
+    DefaultFont, CodePage, Ansi, OtherCharset, FontCharset, FontCodePage, UnicodeSkip, Unicode, Binary,
     Red, Green, Blue,
     // destinations
     FontTable, ColorTable, Skipped,
@@ -138,6 +289,8 @@ const std::unordered_map<std::string_view, WordInfo>& word_table() {
         t["ansicpg"] = {Word::CodePage};
         t["ansi"] = {Word::Ansi};
         for (std::string_view w : {"mac", "pc", "pca"}) t[w] = {Word::OtherCharset};
+        t["fcharset"] = {Word::FontCharset};
+        t["cpg"] = {Word::FontCodePage};
         t["uc"] = {Word::UnicodeSkip};
         t["u"] = {Word::Unicode};
         t["bin"] = {Word::Binary};
@@ -204,7 +357,7 @@ public:
                     break;
                 default:
                     ++pos_;
-                    if (!fallback()) deliver(decode(static_cast<unsigned char>(c)));
+                    text_byte(static_cast<unsigned char>(c));
                     break;
             }
         }
@@ -219,6 +372,7 @@ private:
     }
 
     void open_group() {
+        settle_lead();
         skip_ = 0;
         if (stack_.size() < kMaxDepth) {
             stack_.push_back(cur_);
@@ -228,6 +382,7 @@ private:
     }
 
     void close_group() {
+        settle_lead();
         skip_ = 0;
         if (excess_ > 0) {
             --excess_;
@@ -253,6 +408,9 @@ private:
         ++pos_;  // the backslash
         if (pos_ >= in_.size()) return;
         const char c = in_[pos_];
+        // Escaped braces and backslashes are bytes of text, so they may
+        // be the second byte of a double-byte character.
+        if (c != '\'' && c != '\\' && c != '{' && c != '}') settle_lead();
         if (is_letter(c)) {
             control_word();
             return;
@@ -265,7 +423,7 @@ private:
             case '\\':
             case '{':
             case '}':
-                if (!fallback()) deliver(static_cast<char16_t>(c));
+                text_byte(static_cast<unsigned char>(c));
                 break;
             case '~':
                 if (!fallback()) deliver(kNoBreakSpace);
@@ -292,12 +450,15 @@ private:
 
     void hex_char() {
         const int hi = pos_ < in_.size() ? hex_value(in_[pos_]) : -1;
-        if (hi < 0) return;
-        ++pos_;
-        const int lo = pos_ < in_.size() ? hex_value(in_[pos_]) : -1;
-        if (lo < 0) return;  // a broken escape shows nothing
-        ++pos_;
-        if (!fallback()) deliver(decode(static_cast<unsigned char>(hi * 16 + lo)));
+        const int lo = hi >= 0 && pos_ + 1 < in_.size() ? hex_value(in_[pos_ + 1]) : -1;
+        if (lo < 0) {
+            // A broken escape shows nothing, and is no byte of a character.
+            if (hi >= 0) ++pos_;
+            settle_lead();
+            return;
+        }
+        pos_ += 2;
+        text_byte(static_cast<unsigned char>(hi * 16 + lo));
     }
 
     void control_word() {
@@ -368,7 +529,10 @@ private:
             case Word::Font:
                 if (!has_param) break;
                 if (cur_.dest == Dest::FontTable) {
+                    // An entry begins with its number; the character set of
+                    // an entry that never ended does not carry over.
                     font_number_ = param;
+                    font_charset_ = font_cpg_ = -1;
                 } else {
                     chars.font = param;
                 }
@@ -401,7 +565,13 @@ private:
                 codepage_ = 1252;
                 break;
             case Word::OtherCharset:
-                codepage_ = 0;
+                codepage_ = kLatin1;
+                break;
+            case Word::FontCharset:
+                if (has_param && cur_.dest == Dest::FontTable) font_charset_ = std::max(param, 0);
+                break;
+            case Word::FontCodePage:
+                if (has_param && cur_.dest == Dest::FontTable) font_cpg_ = std::max(param, 0);
                 break;
             case Word::UnicodeSkip:
                 if (has_param) cur_.uc = std::clamp(param, 0, 0xFFFF);
@@ -455,9 +625,87 @@ private:
         return true;
     }
 
-    char16_t decode(unsigned char byte) const {
-        if (codepage_ == 1252) return windows1252_table().at(byte).unicode();
-        return byte;  // Latin-1 for every other code page
+    // A byte of text: a character of the markup, a \'hh escape or an
+    // escaped brace or backslash, read in the code page of its font.
+    //
+    // \uc counts the fallback of a \u character in bytes: each \'hh and
+    // each character of the markup is one. A fallback that is a
+    // double-byte character is two bytes (\uc2), but writers that count
+    // characters write \uc1 for it; so a skipped lead byte always takes the
+    // byte that completes it along, counting it only while the count
+    // lasts. Either way the character after the fallback is kept.
+    void text_byte(unsigned char byte) {
+        CodePage& page = text_code_page();
+        if (skipped_lead_ != 0) {
+            const unsigned char lead = skipped_lead_;
+            skipped_lead_ = 0;
+            if (page.pair(lead, byte) != 0) {
+                if (skip_ > 0) --skip_;
+                return;
+            }
+        }
+        if (lead_ != 0) {
+            const unsigned char lead = lead_;
+            lead_ = 0;
+            if (const char16_t u = page.pair(lead, byte); u != 0) {
+                deliver(u);
+                return;
+            }
+            // A lead byte without its second byte is no character; the
+            // byte after it is read on its own.
+            deliver(kReplacement);
+        }
+        if (fallback()) {
+            if (page.lead(byte)) skipped_lead_ = byte;
+            return;
+        }
+        if (byte < 0x80) {
+            deliver(byte);
+        } else if (page.lead(byte)) {
+            lead_ = byte;
+        } else {
+            deliver(page.single(byte));
+        }
+    }
+
+    // The two bytes of a double-byte character follow each other; anything
+    // else in between (a control word, a group, the end) leaves the first
+    // one no character.
+    void settle_lead() {
+        skipped_lead_ = 0;
+        if (lead_ == 0) return;
+        lead_ = 0;
+        deliver(kReplacement);
+    }
+
+    // The code page of the text being read: its font's, else the
+    // document's. A font table entry's name is in the entry's own.
+    CodePage& text_code_page() {
+        if (cur_.dest == Dest::FontTable) return code_page(entry_code_page(font_charset_, font_cpg_));
+        const int font = cur_.chars.font >= 0 ? cur_.chars.font : default_font_;
+        if (page_ == nullptr || font != page_font_ || codepage_ != page_document_) {
+            const auto it = fonts_.find(font);
+            page_ = &code_page(it != fonts_.end() ? entry_code_page(it->second.charset, it->second.cpg) : codepage_);
+            page_font_ = font;
+            page_document_ = codepage_;
+        }
+        return *page_;
+    }
+
+    // A font's \cpg, when the reader knows it, decides over its character set.
+    int entry_code_page(int charset, int cpg) const {
+        if (cpg >= 0 && known_code_page(cpg)) return cpg;
+        const int page = charset_code_page(charset);
+        return page >= 0 ? page : codepage_;
+    }
+
+    // At most one converter for each code page the reader knows, opened
+    // when text first needs it.
+    CodePage& code_page(int number) {
+        if (!known_code_page(number)) return latin1_;
+        auto [it, added] = code_pages_.try_emplace(number);
+        if (added) it->second = CodePage::open(number);
+        return it->second ? *it->second : latin1_;
     }
 
     void deliver(char16_t u) {
@@ -533,15 +781,18 @@ private:
     }
 
     void finish() {
+        settle_lead();
         settle_surrogate();
         flush();
         cursor_.setBlockFormat(block_format());
     }
 
     void store_font() {
-        QString name = font_name_.trimmed();
+        Font font{font_name_.trimmed(), font_charset_, font_cpg_};
         font_name_.clear();
-        if (fonts_.size() < kMaxTableEntries || fonts_.count(font_number_) != 0) fonts_[font_number_] = name;
+        font_charset_ = font_cpg_ = -1;
+        page_ = nullptr;  // a font's code page may have changed
+        if (fonts_.size() < kMaxTableEntries || fonts_.count(font_number_) != 0) fonts_[font_number_] = std::move(font);
     }
 
     void store_color() {
@@ -558,8 +809,8 @@ private:
         if (p.strike) f.setFontStrikeOut(true);
         if (p.half_points > 0) f.setFontPointSize(p.half_points / 2.0);
         const int font = p.font >= 0 ? p.font : default_font_;
-        if (const auto it = fonts_.find(font); it != fonts_.end() && !it->second.isEmpty())
-            f.setFontFamilies(QStringList{it->second});
+        if (const auto it = fonts_.find(font); it != fonts_.end() && !it->second.name.isEmpty())
+            f.setFontFamilies(QStringList{it->second.name});
         if (p.color > 0 && static_cast<std::size_t>(p.color) < colors_.size() &&
             colors_[static_cast<std::size_t>(p.color)].isValid())
             f.setForeground(colors_[static_cast<std::size_t>(p.color)]);
@@ -596,14 +847,31 @@ private:
     std::vector<GroupState> stack_;
     std::size_t excess_ = 0;  // open groups beyond kMaxDepth
 
-    int codepage_ = 1252;
+    int codepage_ = 1252;  // the document's
     int default_font_ = -1;
-    int skip_ = 0;  // fallback characters still to drop after a \u
+    int skip_ = 0;  // fallback bytes still to drop after a \u
+    unsigned char lead_ = 0;          // a lead byte waiting for its second byte
+    unsigned char skipped_lead_ = 0;  // a lead byte dropped as fallback
     char16_t high_surrogate_ = 0;
 
-    std::map<int, QString> fonts_;
+    CodePage latin1_;
+    std::map<int, std::unique_ptr<CodePage>> code_pages_;
+    // The code page of the last font read in, and the document code page
+    // then in force.
+    CodePage* page_ = nullptr;
+    int page_font_ = -1;
+    int page_document_ = 0;
+
+    struct Font {
+        QString name;
+        int charset = -1;  // -1: none given
+        int cpg = -1;
+    };
+    std::map<int, Font> fonts_;
     int font_number_ = 0;
     QString font_name_;
+    int font_charset_ = -1;  // of the entry being read
+    int font_cpg_ = -1;
     std::vector<QColor> colors_;
     int red_ = 0, green_ = 0, blue_ = 0;
     bool color_given_ = false;

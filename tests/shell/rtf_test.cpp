@@ -6,6 +6,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <cstdint>
 #include <string>
 
 namespace morvantile::shell {
@@ -25,6 +26,8 @@ QTextCharFormat format_of(const QTextDocument& doc, const QString& word) {
 }
 
 QString family(const QTextCharFormat& f) { return f.fontFamilies().toStringList().value(0); }
+
+QString utf8(const char* text) { return QString::fromUtf8(text); }
 
 QString read(std::string_view rtf) {
     QTextDocument doc;
@@ -91,10 +94,86 @@ TEST(RtfReader, SkipsNonTextDestinationsAndUnknownWords) {
     EXPECT_EQ(read("{\\rtf1 a{\\v hidden}b\\v c\\v0 d}"), "abd");
 }
 
-TEST(RtfReader, CodePagesAndUnicode) {
-    // Windows-1252 by default, Latin-1 for code pages it does not know.
-    EXPECT_EQ(read("{\\rtf1\\ansi \\'80\\'e9}"), QString::fromUtf8("\xE2\x82\xAC\xC3\xA9"));
-    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg1251 \\'e9}"), QString::fromUtf8("\xC3\xA9"));
+TEST(RtfReader, DocumentCodePage) {
+    // Western by default; its unassigned bytes keep their C1 code points.
+    EXPECT_EQ(read("{\\rtf1\\ansi \\'80\\'e9\\'81\\'9d}"), utf8("€é\u0081\u009D"));
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg1251 \\'e9}"), utf8("й"));
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}}\r\n"
+                   "\\pard\\f0 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2, \\'ec\\'e8\\'f0!\\par}"),
+              utf8("Привет, мир!\u2029"));
+    // Bytes written as they are, without escapes, are in the code page too.
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg1251 \xcf\xf0}"), utf8("Пр"));
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg1250 Za\\'bf\\'f3\\'b3\\'e6 \\'b9\\'ea\\'9c}"), utf8("Zażółć ąęś"));
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg1253 \\'c5\\'eb\\'eb\\'dc\\'e4\\'e1 \\'a2}"), utf8("Ελλάδα Ά"));
+
+    // Code pages the reader does not know read as Latin-1.
+    for (const char* other : {"\\ansicpg99999", "\\ansicpg0", "\\ansicpg-1251", "\\ansicpg437", "\\mac"}) {
+        EXPECT_EQ(read(std::string("{\\rtf1\\ansi") + other + " \\'e9\\'80}"), utf8("é\u0080")) << other;
+    }
+}
+
+TEST(RtfReader, FontCharsetsSelectTheirCodePage) {
+    QTextDocument doc;
+    ASSERT_TRUE(read_rtf("{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}"
+                         "{\\f1\\fswiss\\fcharset204 \\'d8\\'f0\\'e8\\'f4\\'f2;}{\\f2\\fnil\\fcharset2 Symbol;}}\r\n"
+                         "caf\\'e9 {\\f1 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2} \\'e9 \\f1\\'e9\\f0\\'e9 \\f1\\plain\\'e9 "
+                         "\\f2\\'e9}",
+                         doc));
+    EXPECT_EQ(doc.toPlainText(), utf8("café Привет é йé é é"));
+    // The font's name is in its character set too.
+    EXPECT_EQ(family(format_of(doc, utf8("Привет"))), utf8("Шрифт"));
+
+    // \ansi fonts follow the document's code page; \cpg decides over the
+    // character set; a font not in the table reads in the document's.
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0\\fcharset0 Arial;}{\\f1\\fcharset238\\cpg1253 X;}"
+                   "{\\f2\\fcharset0\\cpg99999 Y;}}\\f0\\'e9\\f1\\'e1\\f2\\'e9\\f7\\'e9}"),
+              utf8("йαйй"));
+    // The default font's character set holds for text without a font.
+    EXPECT_EQ(read("{\\rtf1\\ansi\\deff1{\\fonttbl{\\f0 A;}{\\f1\\fcharset161 G;}}\\'e1{\\f0\\'e1}}"), utf8("αá"));
+
+    const struct {
+        int charset;
+        const char* bytes;
+        const char* text;
+    } charsets[] = {
+        {128, "\\'82\\'a0", "あ"}, {129, "\\'b0\\'a1", "가"}, {134, "\\'d6\\'d0", "中"}, {136, "\\'a4\\'a4", "中"},
+        {161, "\\'e1", "α"},       {162, "\\'f0", "ğ"},       {163, "\\'f0", "đ"},       {177, "\\'e0", "א"},
+        {178, "\\'c7", "ا"},       {186, "\\'e0", "ą"},       {204, "\\'e9", "й"},       {222, "\\'a1", "ก"},
+        {238, "\\'b9", "ą"},       {77, "\\'e9", "é"},        {255, "\\'e9", "é"},
+    };
+    for (const auto& c : charsets) {
+        const std::string charset = std::to_string(c.charset);
+        EXPECT_EQ(read("{\\rtf1\\ansi{\\fonttbl{\\f0 A;}{\\f1\\fcharset" + charset + " B;}}\\'e9\\f1 " + c.bytes +
+                       "\\f0\\'e9}"),
+                  utf8("é") + utf8(c.text) + utf8("é"))
+            << c.charset;
+    }
+}
+
+TEST(RtfReader, DoubleByteCharacters) {
+    // Japanese: both bytes escaped, or the second one a character of the
+    // markup (an escaped backslash among them); single-byte katakana.
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg932 \\'82\\'a0\\'83A\\'95\\\\ \\'b1x}"), utf8("あア表 ｱx"));
+    // A line end in the markup may fall between the two bytes.
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg932 \\'82\r\n\\'a0}"), utf8("あ"));
+    // A Japanese font in a Western document.
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset128 \\'82\\'6c\\'82\\'72;}}"
+                   "\\'e9\\f1\\'82\\'a0\\'82\\'a2\\f0\\'e9}"),
+              utf8("éあいé"));
+
+    // A lead byte without its second byte is no character, and takes
+    // nothing of what follows with it.
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932 a\\'82"), utf8("a\uFFFD"));
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932 a\\'82}"), utf8("a\uFFFD"));
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932 {a\\'82}b}"), utf8("a\uFFFDb"));
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932 a\\'82{\\b b}}"), utf8("a\uFFFDb"));
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932 a\\'82 b\\'82\\par c\\'82\\u12354?d}"),
+              utf8("a\uFFFD b\uFFFD\u2029c\uFFFDあd"));
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932 a\\'82\\'zzb}"), utf8("a\uFFFDzzb"));
+    EXPECT_EQ(read("{\\rtf1\\ansicpg936 \\'81\\'7f\\'d6\\'d0}"), utf8("\uFFFD\x7f中"));
+}
+
+TEST(RtfReader, UnicodeCharactersAndTheirFallbacks) {
     // \uc counts the fallback characters; a group end stops skipping.
     EXPECT_EQ(read("{\\rtf1\\uc2 \\u8364\\'80\\'80x}"), QString::fromUtf8("\xE2\x82\xAC" "x"));
     EXPECT_EQ(read("{\\rtf1\\uc0 \\u8364 x}"), QString::fromUtf8("\xE2\x82\xAC" "x"));
@@ -105,6 +184,17 @@ TEST(RtfReader, CodePagesAndUnicode) {
     // Half a pair is no character.
     EXPECT_EQ(read("{\\rtf1 \\u-10179?x}"), QString::fromUtf8("\xEF\xBF\xBDx"));
     EXPECT_EQ(read("{\\rtf1 \\u-8704?x}"), QString::fromUtf8("\xEF\xBF\xBDx"));
+
+    // The fallback is in the font's code page and is dropped, not shown too.
+    EXPECT_EQ(read("{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 A;}{\\f1\\fcharset204 B;}}"
+                   "\\uc1\\f1 \\u1046\\'c6\\u1046\\'c6x\\f0\\u1046?\\'e9}"),
+              utf8("ЖЖxЖé"));
+    // A double-byte fallback is two bytes; written as one character
+    // (\uc1) it is dropped whole all the same.
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932\\uc2 \\u12354\\'82\\'a0x\\u12354?yz}"), utf8("あxあz"));
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932\\uc1 \\u12354\\'82\\'a0x\\u12354\\'83Ay}"), utf8("あxあy"));
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932\\uc1 \\u12354\\'82 x}"), utf8("あ x"));
+    EXPECT_EQ(read("{\\rtf1\\ansicpg932\\uc1 \\u12354?\\'82\\'a0}"), utf8("ああ"));
 }
 
 TEST(RtfReader, HostileInputDoesNotBreakIt) {
@@ -148,6 +238,54 @@ TEST(RtfReader, HostileInputDoesNotBreakIt) {
     std::string groups = "{\\rtf1 ";
     for (int i = 0; i < 20000; ++i) groups += "{\\*\\x}{\\b}";
     EXPECT_EQ(read(groups + "z}"), "z");
+
+    // Code page and character set numbers of every size, and many of them:
+    // each \'e9 still makes one character.
+    std::string pages = "{\\rtf1\\ansicpg99999999999{\\fonttbl";
+    for (int i = 0; i < 5000; ++i) {
+        pages += "{\\f" + std::to_string(i) + "\\fcharset" + std::to_string(i * 7919) + "\\cpg" +
+                 std::to_string(i * 104729) + " F;}";
+    }
+    pages += "}";
+    for (int i = 0; i < 5000; ++i) pages += "\\f" + std::to_string(i) + "\\ansicpg" + std::to_string(i) + " \\'e9";
+    EXPECT_EQ(read(pages + "}").size(), 5000);
+
+    // Bytes, escapes, groups and Unicode characters at random in the
+    // double-byte code pages: each byte of text makes a character at most.
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] { return static_cast<int>((seed = seed * 1103515245u + 12345u) >> 16); };
+    for (const char* page : {"932", "936", "949", "950"}) {
+        std::string soup = std::string("{\\rtf1\\ansicpg") + page + "{\\fonttbl{\\f1\\fcharset128 J;}}";
+        qsizetype bytes = 0;
+        int depth = 0;
+        for (int i = 0; i < 6000; ++i) {
+            const int r = next();
+            if (r % 16 == 8 && depth > 0) {
+                soup += '}';
+                --depth;
+            } else if (r % 8 == 0) {
+                soup += '{';
+                ++depth;
+            } else if (r % 8 == 1) {
+                soup += "\\uc" + std::to_string(r % 3) + "\\u" + std::to_string(r % 70000 - 35000);
+                ++bytes;
+            } else if (r % 8 == 2) {
+                soup += r % 16 < 8 ? "\\f1 " : "\\f0 ";
+            } else if (r % 8 == 3) {
+                soup += r % 16 < 8 ? "\\\\" : "A";
+                ++bytes;
+            } else {
+                static constexpr char kHex[] = "0123456789abcdef";
+                soup += "\\'";
+                soup += kHex[(r >> 4) & 15];
+                soup += kHex[(r >> 8) & 15];
+                ++bytes;
+            }
+        }
+        const QString text = read(soup);
+        EXPECT_LE(text.size(), bytes) << page;
+        EXPECT_GT(text.size(), bytes / 4) << page;  // and it reads to the end
+    }
 }
 
 // A document that uses everything the writer writes.
@@ -162,6 +300,7 @@ void build_sample(QTextDocument& doc) {
     red.setForeground(QColor(200, 10, 20));
     red.setFontFamilies(QStringList{"Courier New"});
     c.insertText(QString::fromUtf8(" caf\xC3\xA9 \xE2\x82\xAC" "5 \xCE\xA9 \xF0\x9F\x98\x80"), red);
+    c.insertText(utf8(" Жизнь, Ελλάδα, 日本語"), bold);
     c.insertText(QString::fromUtf8("\ttab\xE2\x80\xA8line\xC2\xA0nb;semi"), QTextCharFormat());
     QTextBlockFormat centred;
     centred.setAlignment(Qt::AlignHCenter);
@@ -218,6 +357,10 @@ TEST(RtfWriter, RoundTripKeepsTextAndFormatting) {
     EXPECT_NE(rtf.find("caf\\'e9 \\'80"), std::string::npos) << rtf;
     EXPECT_NE(rtf.find("\\u937?"), std::string::npos) << rtf;                // Omega: not in 1252
     EXPECT_NE(rtf.find("\\u-10179?\\u-8704?"), std::string::npos) << rtf;  // outside the BMP
+    // Cyrillic, Greek and Japanese as Unicode characters, which read back
+    // the same in any code page.
+    EXPECT_NE(rtf.find("\\u1046?\\u1080?"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("\\u26085?\\u26412?"), std::string::npos) << rtf;
 
     QTextDocument back;
     back.setDefaultFont(QFont("Serif", 20));  // the markup's fonts, not this one, decide
