@@ -32,6 +32,7 @@ struct Request {
     CodecOptions options;  // files use only the suite
     std::string in_path, out_path, config_path;
     PasswordSources password;
+    int text_encoding = 0;  // for a password typed on the terminal
 };
 
 // An error for stderr and the exit status to end with.
@@ -56,9 +57,13 @@ std::optional<int> suite_index(SuitePart part, std::string_view name);
 std::string read_first_line(int fd);
 
 // The password from the first source given; the terminal asks twice when
-// `confirm`. Throws Failure when there is none, it is empty, or the two
-// typed ones differ.
-std::string obtain_password(const PasswordSources& sources, bool confirm, std::string_view prompt);
+// `confirm`. Bytes from a file, a descriptor or the environment are used as
+// they are; a password typed on the terminal (UTF-8) becomes the bytes the
+// desktop program makes of a typed one (`text_encoding`: the TextEncoding
+// option). Throws Failure when there is none, it is empty, or the two typed
+// ones differ.
+std::string obtain_password(const PasswordSources& sources, bool confirm, std::string_view prompt,
+                            int text_encoding = 0);
 
 // Prints a message on stderr, CR LF as LF, with a final line end.
 void print_error(std::string_view message);

@@ -37,7 +37,7 @@ void write_output(std::string_view bytes) {
 
 int run_text(const Request& r, bool encrypt) {
     // The password first, so that --password-fd 0 can take the input's first line.
-    WipedString password{obtain_password(r.password, encrypt, kPrompt)};
+    WipedString password{obtain_password(r.password, encrypt, kPrompt, r.text_encoding)};
     TMemoryStream input;
     read_input(input);
     CodecResult result = encrypt ? encrypt_message(input.data(), password.s, r.options)
@@ -48,7 +48,7 @@ int run_text(const Request& r, bool encrypt) {
 }
 
 int run_file(const Request& r, bool encrypt) {
-    WipedString password{obtain_password(r.password, encrypt, kPrompt)};
+    WipedString password{obtain_password(r.password, encrypt, kPrompt, r.text_encoding)};
     const auto failure = encrypt ? encrypt_file(r.in_path, r.out_path, r.options.setup, password.s)
                                  : decrypt_file(r.in_path, r.out_path, r.options.setup, password.s);
     if (failure) throw Failure(*failure);
@@ -68,12 +68,15 @@ struct CollectingReporter : ErrorReporter {
 struct ListPrompt : ListPasswordPrompt {
     RuntimeState& runtime;
     const PasswordSources& sources;
+    int text_encoding;
     std::optional<std::string> failure;
-    ListPrompt(RuntimeState& rt, const PasswordSources& src) : runtime(rt), sources(src) {}
+    ListPrompt(RuntimeState& rt, const PasswordSources& src, int encoding)
+        : runtime(rt), sources(src), text_encoding(encoding) {}
     bool setpasswordpasswordlist(int kind) override {
         try {
             runtime.ListPassword = obtain_password(
-                sources, kind == 2, std::string(kind == 2 ? kListPromptEncrypt : kListPromptDecrypt) + " ");
+                sources, kind == 2, std::string(kind == 2 ? kListPromptEncrypt : kListPromptDecrypt) + " ",
+                text_encoding);
             return true;
         } catch (const Failure& f) {
             failure = f.what();
@@ -88,7 +91,7 @@ int run_passwords(const Request& r) {
     PasswordLists lists;
     runtime.ConfigFileName = r.config_path;
     CollectingReporter errors;
-    ListPrompt prompt(runtime, r.password);
+    ListPrompt prompt(runtime, r.password, r.text_encoding);
     ConfigFile(settings, runtime, lists, prompt, errors).readinifile();
     if (prompt.failure) throw Failure(*prompt.failure);
     for (const std::string& message : errors.messages) print_error(message);

@@ -59,7 +59,7 @@ void add_switch(CLI::App* app, const std::string& on, const std::string& off, st
     a->excludes(app->add_flag_callback("--" + off, [&target, on_value] { target = !on_value; }, "undo --" + on));
 }
 
-CodecOptions resolve(const Request& r, const Given& g) {
+void resolve(Request& r, const Given& g) {
     Settings s;
     // The command line's own defaults hold without --config and with a file
     // whose NoConfig keeps them: no separators, unlike the desktop's start.
@@ -68,14 +68,16 @@ CodecOptions resolve(const Request& r, const Given& g) {
         struct stat st{};
         if (::stat(r.config_path.c_str(), &st) != 0)
             throw Failure("configuration file not found: " + r.config_path, kExitUsage);
-        if (r.command == Command::Passwords) return {};  // only the list is read, by ConfigFile
         try {
             read_options(IniFile::load(r.config_path), s);
         } catch (const EIniFileError& e) {
             throw Failure(e.what());
         }
     }
-    CodecOptions o = codec_options(s);
+    r.text_encoding = s.TextEncoding;
+    if (r.command == Command::Passwords) return;  // only the list is read, by ConfigFile
+    CodecOptions& o = r.options;
+    o = codec_options(s);
     CipherSetup& u = o.setup;
     char rest;
     if (!g.suite.empty() &&
@@ -96,7 +98,6 @@ CodecOptions resolve(const Request& r, const Given& g) {
     o.hardcore = g.hardcore.value_or(o.hardcore);
     o.append_separators = g.separators.value_or(o.append_separators);
     o.decompress = g.decompress.value_or(o.decompress);
-    return o;
 }
 
 constexpr const char* kSuiteHelp = R"(
@@ -108,6 +109,10 @@ options given here win over it.)";
 constexpr const char* kPasswordHelp = R"(
 Password: --password-file, else --password-fd, else $MORVANTILE_PASSWORD,
 else asked on the terminal (twice to encrypt). An empty one is refused.
+Passwords are used as the bytes given; one typed on the terminal becomes
+its Windows-1252 bytes when every character has one (as the desktop
+program and the Windows build make it; TextEncoding=1 in --config: UTF-8).
+A decryption that fails also tries the password's other form.
 Exit status: 0 done, 1 failed (wrong password, no password, I/O), 2 usage.)";
 
 }  // namespace
@@ -181,7 +186,7 @@ std::variant<Request, int> parse_arguments(int argc, const char* const* argv) {
     for (auto [cmd, sub] : subs)
         if (sub->parsed()) r.command = cmd;
     try {
-        r.options = resolve(r, g);
+        resolve(r, g);
     } catch (const Failure& f) {
         print_error(f.what());
         return f.status;

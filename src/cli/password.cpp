@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "cli/cli.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile::cli {
 
@@ -80,7 +81,8 @@ std::string read_first_line(int fd) {
     return std::move(line.s);
 }
 
-std::string obtain_password(const PasswordSources& sources, bool confirm, std::string_view prompt) {
+std::string obtain_password(const PasswordSources& sources, bool confirm, std::string_view prompt,
+                            int text_encoding) {
     WipedString password;
     if (!sources.file.empty()) {
         const int fd = ::open(sources.file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -100,6 +102,8 @@ std::string obtain_password(const PasswordSources& sources, bool confirm, std::s
         password.s = ask(prompt);
         if (confirm && !password.s.empty() && WipedString{ask("Repeat password: ")}.s != password.s)
             throw Failure("The passwords do not match");
+        WipedString typed(std::move(password.s));
+        password.s = typed_text_bytes(typed.s, text_encoding);
     }
     if (password.s.empty()) throw Failure("The password must not be empty");
     return std::move(password.s);

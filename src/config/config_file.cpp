@@ -1,10 +1,12 @@
 #include "config/config_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
 
 #include "cipher/wipe.h"
+#include "textcrypt/text_encoding.h"
 #include "textcrypt/password_list_cipher.h"
 
 namespace morvantile {
@@ -71,8 +73,10 @@ void read_options(const IniFile& ini, Settings& s) {
     s.AutoCopy = ini.read_bool(kMisc, "AutoCopy", d.AutoCopy);
     s.AutoPaste = ini.read_bool(kMisc, "AutoPaste", d.AutoPaste);
     s.AppendSeparator = ini.read_bool(kMisc, "AppendSeparator", d.AppendSeparator);
-    s.ActiveWindowCheckTime = ini.read_integer(kTiming, "ActiveWindowCheckTime", d.ActiveWindowCheckTime);
-    s.SendKeysDelay = ini.read_integer(kTiming, "SendKeysDelay", d.SendKeysDelay);
+    // A hand-edited time below the least sensible one is brought up to it.
+    s.ActiveWindowCheckTime =
+        std::max(ini.read_integer(kTiming, "ActiveWindowCheckTime", d.ActiveWindowCheckTime), kMinWindowCheckMs);
+    s.SendKeysDelay = std::max(ini.read_integer(kTiming, "SendKeysDelay", d.SendKeysDelay), 0);
     s.NoConfig = ini.read_bool(kMisc, "NoConfig", d.NoConfig);
     s.NoSplash = ini.read_bool(kMisc, "NoSplash", d.NoSplash);
     s.Hints = ini.read_bool(kMisc, "Hints", d.Hints);
@@ -89,6 +93,11 @@ void read_options(const IniFile& ini, Settings& s) {
     s.AddSenderTag = ini.read_bool(kMisc, "AddSenderTag", d.AddSenderTag);
     s.NoDecompress = ini.read_bool(kEncryption, "NoDecompress", d.NoDecompress);
     s.HardcoreMode = ini.read_bool(kEncryption, "HardcoreMode", d.HardcoreMode);
+    // The Windows build knows no such key; anything but "always UTF-8" is
+    // its way.
+    s.TextEncoding = ini.read_integer(kEncryption, "TextEncoding", d.TextEncoding) == kTextEncodingUtf8
+                         ? kTextEncodingUtf8
+                         : kTextEncodingWindows1252;
     s.SecureWipe = ini.read_bool(kFilemode, "SecureWipe", d.SecureWipe);
     s.ShowPasswordManager = ini.read_bool(kMisc, "ShowPasswordManager", d.ShowPasswordManager);
     s.DecryptView = ini.read_integer(kMisc, "DecryptView", d.DecryptView);
@@ -138,6 +147,7 @@ void write_options(IniFile& ini, const Settings& s) {
     ini.write_bool(kMisc, "AddSenderTag", s.AddSenderTag);
     ini.write_bool(kEncryption, "Nodecompress", s.NoDecompress);
     ini.write_bool(kEncryption, "HardcoreMode", s.HardcoreMode);
+    ini.write_integer(kEncryption, "TextEncoding", s.TextEncoding);
     ini.write_bool(kFilemode, "SecureWipe", s.SecureWipe);
     ini.write_bool(kMisc, "ShowPasswordManager", s.ShowPasswordManager);
     ini.write_string(kMisc, "QuoteString", s.QuoteString);

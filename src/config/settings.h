@@ -37,6 +37,10 @@ inline constexpr std::string_view kDefaultDecryptHotKey = "ctrl+shift+f9";
 inline constexpr std::string_view kDefaultOptionsHotKey = "ctrl+shift+f8";
 inline constexpr std::string_view kDefaultExitHotKey = "ctrl+shift+f5";
 
+// The window check runs every ActiveWindowCheckTime ms: 0 would run it
+// without pause and a negative value never, so it is at least this.
+inline constexpr std::int32_t kMinWindowCheckMs = 1;
+
 // The member initialisers are the start values: what is in force whenever
 // the configuration file is not read. The configuration reader uses the
 // "default when missing" values of settings_missing_defaults() instead.
@@ -51,8 +55,8 @@ struct Settings {
     bool AutoCopy = true;
     bool AutoPaste = true;
     bool AppendSeparator = true;
-    std::int32_t ActiveWindowCheckTime = 250;  // ms
-    std::int32_t SendKeysDelay = 250;          // ms
+    std::int32_t ActiveWindowCheckTime = 250;  // ms, at least kMinWindowCheckMs
+    std::int32_t SendKeysDelay = 250;          // ms, at least 0
     bool NoConfig = false;
     bool NoSplash = false;
     bool Hints = false;
@@ -69,6 +73,9 @@ struct Settings {
     bool AddSenderTag = false;
     bool NoDecompress = false;
     bool HardcoreMode = false;
+    // The bytes typed text and passwords become: 0 Windows-1252 where every
+    // character has a byte there (as the Windows build), 1 UTF-8 always.
+    std::int32_t TextEncoding = 0;
     bool SecureWipe = true;
     bool ShowPasswordManager = true;
     std::int32_t DecryptView = 0;  // 0 source window, 1 viewer, 2 external editor

@@ -10,6 +10,7 @@
 #include "cipher/compression.h"
 #include "cipher/wipe.h"
 #include "textcrypt/keyed_cipher.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile {
 
@@ -196,12 +197,16 @@ public:
             if (!ec) target_ = resolved.string();
         }
     }
-    ~PendingOutput() {
-        file_.reset();
-        if (!temp_.empty()) posix().remove(temp_);
-    }
+    ~PendingOutput() { discard(); }
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
+
+    // Removes what has been written so far.
+    void discard() {
+        file_.reset();
+        if (!temp_.empty()) posix().remove(temp_);
+        temp_.clear();
+    }
 
     File& open() {
         const std::string folder = std::filesystem::path(target_).parent_path().string();
@@ -234,29 +239,42 @@ template <class Codec>
 Failure file_command(const std::string& in, const std::string& out, const CipherSetup& setup,
                      std::string_view password, bool encrypting, Codec codec) {
     if (Failure f = check_paths(in, out)) return f;
-    std::unique_ptr<File> source;
-    try {
-        source = posix().open_read(in);
-    } catch (...) {
-        return stream_error(in);
-    }
     PendingOutput dest(out);
-    File* file = nullptr;
-    try {
-        file = &dest.open();
-    } catch (...) {
-        return stream_error(out);
+    auto attempt = [&](std::string_view key) -> Failure {
+        std::unique_ptr<File> source;
+        try {
+            source = posix().open_read(in);
+        } catch (...) {
+            return stream_error(in);
+        }
+        File* file = nullptr;
+        try {
+            file = &dest.open();
+        } catch (...) {
+            return stream_error(out);
+        }
+        KeyedCipher cipher;
+        if (cipher.key(setup, key)) return std::string(encrypting ? kFileEncryptFailed : kFileDecryptFailed);
+        try {
+            codec(*source, *file, *cipher, CodecEvents{});
+        } catch (const EFileCodecError& e) {
+            return std::string(codec_failure_message(encrypting, e.stage));
+        } catch (...) {
+            return std::string(encrypting ? kFileEncryptIoError : kFileDecryptIoError);
+        }
+        return std::nullopt;
+    };
+    Failure failure = attempt(password);
+    if (failure == kFileDecompressFailed) {
+        // A file made under the other form of a password with characters
+        // outside ASCII (its Windows-1252 or its UTF-8 bytes) opens too.
+        if (std::optional<std::string> other = other_password_form(password)) {
+            WipedString other_form(std::move(*other));
+            dest.discard();
+            if (!attempt(other_form.s)) failure.reset();
+        }
     }
-    KeyedCipher cipher;
-    if (cipher.key(setup, password)) return std::string(encrypting ? kFileEncryptFailed : kFileDecryptFailed);
-    try {
-        codec(*source, *file, *cipher, CodecEvents{});
-    } catch (const EFileCodecError& e) {
-        return std::string(codec_failure_message(encrypting, e.stage));
-    } catch (...) {
-        return std::string(encrypting ? kFileEncryptIoError : kFileDecryptIoError);
-    }
-    cipher.release();
+    if (failure) return failure;
     try {
         dest.commit();
     } catch (...) {

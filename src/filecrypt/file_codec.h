@@ -76,7 +76,9 @@ void decrypt_file_data(File& source, File& destination, TBlockCipher& cipher, co
 // temporary file beside `out_path` and renamed over it only when complete
 // and flushed to the disk, so a failure (a wrong password included) leaves
 // an existing `out_path` as it was and creates nothing. A symbolic link at
-// `out_path` has its target replaced, not the link.
+// `out_path` has its target replaced, not the link. A file that does not
+// decompress under `password` is tried once more with the password's other
+// form (text_encoding.h).
 inline constexpr std::string_view kFileOverwriteSource = "Overwriting source file not permitted.";
 std::optional<std::string> encrypt_file(const std::string& in_path, const std::string& out_path,
                                         const CipherSetup& setup, std::string_view password);

@@ -6,7 +6,9 @@
 #include "config/ascii.h"
 #include "filecrypt/file_codec.h"
 #include "filecrypt/secure_wipe.h"
+#include "cipher/wipe.h"
 #include "textcrypt/keyed_cipher.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile {
 
@@ -68,7 +70,7 @@ bool FileOperation::refers_to_source(const std::string& name) {
     return target && target == fs_.identity(source_);
 }
 
-bool FileOperation::run(KeyedCipher& cipher) {
+bool FileOperation::run(KeyedCipher& cipher, std::string& password) {
     const bool encrypting = code_ == 'f';
     overwrite_original_ = settings_.OverwriteOriginal;
     secure_wipe_ = settings_.SecureWipe;
@@ -111,7 +113,7 @@ bool FileOperation::run(KeyedCipher& cipher) {
         final_ = encrypting ? source_ + "." + ext : decrypted_name(source_, ext);
     }
 
-    if (!write_result(cipher)) return false;
+    if (!write_result(cipher, password)) return false;
     return overwrite_original_ ? replace_source() : put_in_place();
 }
 
@@ -131,14 +133,39 @@ void FileOperation::sync_folder_after_rename() {
     }
 }
 
-bool FileOperation::write_result(KeyedCipher& cipher) {
-    const bool encrypting = code_ == 'f';
+bool FileOperation::write_result(KeyedCipher& cipher, std::string& password) {
     // The key is gone before anything happens to the source, however this ends.
     struct Release {
         KeyedCipher& cipher;
         ~Release() { cipher.release(); }
     } release{cipher};
 
+    std::optional<std::string> failure = transform(*cipher);
+    if (failure == kFileDecompressFailed) {
+        // A file encrypted under the other form of a password with
+        // characters outside ASCII (its UTF-8 bytes, by an earlier Linux
+        // build) opens too. The failed attempt's output goes first.
+        if (std::optional<std::string> other = other_password_form(password)) {
+            WipedString other_form(std::move(*other));
+            KeyedCipher retry;
+            if (!retry.key(settings_.cipher_setup(), other_form.s) && fs_.remove(destination_)) {
+                destination_created_ = false;
+                const std::optional<std::string> second = transform(*retry);
+                if (!second) {
+                    password.swap(other_form.s);
+                    return true;
+                }
+                // A read or write error of its own is the one to report.
+                if (second != kFileDecompressFailed) failure = second;
+            }
+        }
+    }
+    if (failure) return fail(*failure);
+    return true;
+}
+
+std::optional<std::string> FileOperation::transform(TBlockCipher& cipher) {
+    const bool encrypting = code_ == 'f';
     std::unique_ptr<File> source, destination;
     try {
         source = fs_.open_read(source_);
@@ -147,7 +174,7 @@ bool FileOperation::write_result(KeyedCipher& cipher) {
         destination = fs_.create(destination_, CreateMode::New);
         destination_created_ = true;
     } catch (...) {
-        return fail(text(kFileStreamCreation, destination_));
+        return text(kFileStreamCreation, destination_);
     }
 
     auto hint = [this](std::string_view text) {
@@ -159,8 +186,8 @@ bool FileOperation::write_result(KeyedCipher& cipher) {
         [this] { events_.process_messages(); }};
     hint(encrypting ? "Encrypting file: compressing..." : "Decrypting file: decrypting...");
     try {
-        if (encrypting) encrypt_file_data(*source, *destination, *cipher, events);
-        else decrypt_file_data(*source, *destination, *cipher, events);
+        if (encrypting) encrypt_file_data(*source, *destination, cipher, events);
+        else decrypt_file_data(*source, *destination, cipher, events);
         source->close();
         // The result must be on the disk, under its name, before the source
         // may go: after that it can be the only copy.
@@ -168,11 +195,11 @@ bool FileOperation::write_result(KeyedCipher& cipher) {
         destination->close();
         fs_.sync_folder(destination_);
     } catch (const EFileCodecError& e) {
-        return fail(codec_failure_message(encrypting, e.stage));
+        return std::string(codec_failure_message(encrypting, e.stage));
     } catch (...) {
-        return fail(encrypting ? kFileEncryptIoError : kFileDecryptIoError);
+        return std::string(encrypting ? kFileEncryptIoError : kFileDecryptIoError);
     }
-    return true;
+    return std::nullopt;
 }
 
 bool FileOperation::replace_source() {

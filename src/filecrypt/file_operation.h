@@ -11,6 +11,7 @@
 // in the temporary file, whatever fails and whenever the machine stops.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,7 @@
 namespace morvantile {
 
 class KeyedCipher;
+class TBlockCipher;
 
 inline constexpr std::string_view kTemporarySuffix = ".$ct";
 
@@ -54,9 +56,11 @@ public:
 
     // The file body of the operation's single pass, with the keyed cipher of
     // the suite in Settings; releases the cipher before the source is
-    // touched. Returns false when the operation failed or was cancelled
-    // (messages already shown).
-    bool run(KeyedCipher& cipher);
+    // touched. A file that does not decompress under `password` is tried
+    // once more with the password's other form (text_encoding.h), which is
+    // then left in `password`. Returns false when the operation failed or
+    // was cancelled (messages already shown).
+    bool run(KeyedCipher& cipher, std::string& password);
 
     // The end-step clean-up of the temporary file or partial destination
     // that this operation created; `failed` is the operation's failure flag
@@ -67,7 +71,10 @@ private:
     bool fail(std::string_view message);
     bool confirm_overwrite(const std::string& name);
     bool refers_to_source(const std::string& name);
-    bool write_result(KeyedCipher& cipher);
+    bool write_result(KeyedCipher& cipher, std::string& password);
+    // Writes the destination from the source through the cipher; the
+    // message of the failure, or nullopt when the result is on the disk.
+    std::optional<std::string> transform(TBlockCipher& cipher);
     bool replace_source();
     bool put_in_place();
     void sync_folder_after_rename();

@@ -255,11 +255,15 @@ void show_master_password_state(const RuntimeState& runtime, Tray& tray) {
     tray.set_clear_password_enabled(true);
 }
 
-void Clearpassword1Click(RuntimeState& runtime, Tray& tray) {
+void forget_master_password(RuntimeState& runtime, Tray& tray) {
     wipe_string(runtime.MasterPassword);
-    runtime.RetainMaster = false;
     tray.set_image(TrayImage::Idle);
     tray.set_clear_password_enabled(false);
+}
+
+void Clearpassword1Click(RuntimeState& runtime, Tray& tray) {
+    forget_master_password(runtime, tray);
+    runtime.RetainMaster = false;
 }
 
 // ---- entry points ----

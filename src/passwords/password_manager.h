@@ -127,7 +127,12 @@ void password_dialog_ok(RuntimeState& runtime, std::string& password_box);
 // changes.
 void show_master_password_state(const RuntimeState& runtime, Tray& tray);
 
-// The tray menu's "Clear password".
+// Drops the master password (wiped) and shows that in the tray; the
+// Retain switch stays as the user left it.
+void forget_master_password(RuntimeState& runtime, Tray& tray);
+
+// The tray menu's "Clear password": forgets the master password and
+// unticks Retain.
 void Clearpassword1Click(RuntimeState& runtime, Tray& tray);
 
 // ---- the entry points that show the password dialog ----

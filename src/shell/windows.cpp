@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "cipher/wipe.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile::shell {
 
@@ -129,57 +130,11 @@ QColor stored_colour(std::int32_t value, const QPalette& palette) {
     return palette.color(kRoles[index].group, kRoles[index].role);
 }
 
-bool is_valid_utf8(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len;
-        char32_t cp;
-        if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > n) return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < kMinimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += len;
-    }
-    return true;
-}
-
 QString decode_windows1252(std::string_view bytes) {
-    // 0x80..0x9F differ from Latin-1; the five unassigned bytes keep their
-    // C1 code points so nothing is lost.
-    static constexpr char16_t kHigh[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-    };
-    QString out;
-    out.reserve(static_cast<qsizetype>(bytes.size()));
-    for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        out.append(QChar(b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : char16_t(b)));
-    }
-    return out;
+    std::string utf8 = windows1252_to_utf8(bytes);
+    QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    wipe_string(utf8);
+    return text;
 }
 
 QString to_qstring(std::string_view bytes) {
@@ -202,6 +157,11 @@ std::string to_bytes(const QString& text) {
     std::string out(utf8.constData(), static_cast<std::size_t>(utf8.size()));
     secure_zero(utf8.data(), static_cast<std::size_t>(utf8.size()));
     return out;
+}
+
+std::string typed_bytes(const QString& text, int text_encoding) {
+    WipedString utf8(to_bytes(text));
+    return typed_text_bytes(utf8.s, text_encoding);
 }
 
 }  // namespace morvantile::shell

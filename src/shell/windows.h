@@ -73,10 +73,14 @@ QString to_qstring(std::string_view bytes);
 // is let go. A copy still shared with a widget is left to the widget.
 void wipe_qstring(QString& text);
 
-// Text typed or pasted by the user enters the core as UTF-8 bytes.
+// Names, paths and option texts enter the core as UTF-8 bytes.
 std::string to_bytes(const QString& text);
 
-bool is_valid_utf8(std::string_view bytes);
+// Typed passwords and Password Manager names enter the core as
+// Windows-1252 bytes when every character has one (unless the TextEncoding
+// option says UTF-8 always), as the Windows build hashes and stores them.
+std::string typed_bytes(const QString& text, int text_encoding);
+
 QString decode_windows1252(std::string_view bytes);
 
 }  // namespace morvantile::shell

@@ -5,6 +5,7 @@
 #include "cipher/wipe.h"
 #include "config/settings.h"
 #include "textcrypt/desktop.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile {
 
@@ -49,7 +50,10 @@ std::string ClipboardExchange::read_clipboard_text(char code) {
         const bool rich = settings_.UseRTF && code == 'e' && rich_text_available();
         std::optional<std::string> bytes = clipboard_.get(rich ? std::string_view(runtime_.RtfFormat) : kPlainTextFormat);
         if (bytes) {
-            result.assign(up_to_nul(*bytes));
+            // RTF markup is bytes already; plain text is the desktop's
+            // Unicode text and becomes the bytes the Windows build would
+            // take for it.
+            result = rich ? std::string(up_to_nul(*bytes)) : typed_text_bytes(up_to_nul(*bytes), settings_.TextEncoding);
             // The copy may be plaintext; only `result` lives on.
             wipe_string(*bytes);
         }
@@ -70,7 +74,8 @@ void ClipboardExchange::write_clipboard_text(std::string_view text, char code) {
             dialogs_.show_notice();
             clipboard_.set(runtime_.RtfFormat, text, /*secret=*/true);
         } else {
-            clipboard_.set(kPlainTextFormat, text, /*secret=*/code == 'd');
+            WipedString unicode(bytes_as_text(text));
+            clipboard_.set(kPlainTextFormat, unicode.s, /*secret=*/code == 'd');
         }
     }
     pump_.process_messages();

@@ -26,8 +26,9 @@ public:
 inline constexpr std::string_view kPlainTextFormat = "text/plain";
 
 // The system clipboard as the program uses it: formats by name, each
-// holding bytes. The X11 layer implements it over the CLIPBOARD selection,
-// tests over a map. Every call may throw EClipboardError.
+// holding bytes; plain text is the desktop's text as UTF-8. The X11 layer
+// implements it over the CLIPBOARD selection, tests over a map. Every call
+// may throw EClipboardError.
 class ClipboardAccess {
 public:
     virtual ~ClipboardAccess() = default;
@@ -55,13 +56,16 @@ public:
 
     // The clipboard's text up to its first NUL byte; empty when it holds no
     // text. Rich text when `code` is 'e', UseRTF is on and rich text is
-    // there; otherwise plain text. Throws EClipboardError.
+    // there; otherwise plain text, as Windows-1252 bytes when every
+    // character has one (unless TextEncoding says UTF-8 always), else as
+    // UTF-8. Throws EClipboardError.
     std::string read_clipboard_text(char code);
 
     // Replaces the clipboard content with `text` (up to its first NUL, which
     // is all any reader would take) in exactly one format: rich text when
     // `code` is 'd', UseRTF is on and `text` is RTF markup, after the
-    // one-second "Using rich text" notice; plain text otherwise. What is
+    // one-second "Using rich text" notice; plain text otherwise, read as
+    // UTF-8 when it is valid UTF-8, else as Windows-1252. What is
     // written for 'd' is decrypted text and is marked secret. Throws
     // EClipboardError, leaving the clipboard as it was.
     void write_clipboard_text(std::string_view text, char code);

@@ -12,6 +12,7 @@
 #include "textcrypt/desktop.h"
 #include "textcrypt/keyed_cipher.h"
 #include "textcrypt/text_codec.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile {
 
@@ -65,15 +66,16 @@ void EncryptionCommand::encryption(char code) {
                 desktop_.pump.process_messages();
                 // The outer layer of a Hardcore block always has the fixed suite.
                 const bool outer = passes == 2 && (code == kEncryptText ? pass == 2 : pass == 1);
+                const CipherSetup suite = outer ? kHardcoreSuite : settings_.cipher_setup();
                 KeyedCipher cipher;
-                if (auto step = cipher.key(outer ? kHardcoreSuite : settings_.cipher_setup(), runtime_.CurrentPassword)) {
+                if (auto step = cipher.key(suite, runtime_.CurrentPassword)) {
                     dialogs.show_error(codec_step_message(*step));
                     failed = true;
                 } else if (is_text_operation(code)) {
-                    failed = !text_pass(code, pass, passes, cipher);
+                    failed = !text_pass(code, pass, passes, suite, cipher);
                 } else {
                     file_operation.emplace(code, settings_, dialogs, tray, desktop_.pump, files_);
-                    failed = !file_operation->run(cipher);
+                    failed = !file_operation->run(cipher, runtime_.CurrentPassword);
                 }
             }
         } catch (const std::exception& e) {
@@ -125,7 +127,13 @@ bool EncryptionCommand::obtain_password(char code) {
     runtime_.PasswordDialogCaption = std::string(kCaptionConfirmPassword);
     WipedString first(std::move(runtime_.CurrentPassword));
     runtime_.CurrentPassword.clear();
-    if (!ask_until_given()) return false;
+    if (!ask_until_given()) {
+        // The first entry was retained on its OK, but it was never
+        // confirmed: a typo in it must not become every later operation's
+        // password.
+        forget_master_password(runtime_, desktop_.tray);
+        return false;
+    }
     if (first.s == runtime_.CurrentPassword) return true;
     desktop_.dialogs.show_error(kPasswordsDoNotMatch);
     // Either entry may hold the typo, so neither may stay retained.
@@ -135,15 +143,18 @@ bool EncryptionCommand::obtain_password(char code) {
 
 void EncryptionCommand::add_sender_tag() {
     try {
-        WipedString text(clipboard_.read_clipboard_text(kDecryptText));
-        text.s += runtime_.SenderTag;
+        // Joined as text: the clipboard's text may have become Windows-1252
+        // bytes while the tag, from the system's locale, is UTF-8.
+        WipedString bytes(clipboard_.read_clipboard_text(kDecryptText));
+        WipedString text(bytes_as_text(bytes.s));
+        text.s += bytes_as_text(runtime_.SenderTag);
         clipboard_.write_clipboard_text(text.s, kEncryptText);
     } catch (...) {
         desktop_.dialogs.message_box(kSenderTagFailed);
     }
 }
 
-bool EncryptionCommand::text_pass(char code, int pass, int passes, KeyedCipher& cipher) {
+bool EncryptionCommand::text_pass(char code, int pass, int passes, const CipherSetup& suite, KeyedCipher& cipher) {
     Dialogs& dialogs = desktop_.dialogs;
     const bool encrypt = code == kEncryptText;
     if (encrypt && pass == 1 && settings_.AddSenderTag) add_sender_tag();
@@ -165,6 +176,11 @@ bool EncryptionCommand::text_pass(char code, int pass, int passes, KeyedCipher& 
     CodecResult result = encrypt ? encrypt_text(text, *cipher, settings_.AppendSeparator)
                                  : decrypt_text(text, *cipher, !settings_.NoDecompress);
     cipher.release();
+    // A block made with the other form of the password (its UTF-8 bytes,
+    // say) opens too; the form that did is kept for a second pass.
+    if (!encrypt)
+        result = retry_with_other_form(std::move(result), text, suite, runtime_.CurrentPassword,
+                                       !settings_.NoDecompress);
     if (!result.ok()) {
         dialogs.show_error(result.message());
         return false;

@@ -8,6 +8,8 @@
 
 #include <string_view>
 
+#include "cipher/catalogue.h"
+
 namespace morvantile {
 
 struct Settings;
@@ -65,7 +67,7 @@ private:
     bool obtain_password(char code);
     bool ask_until_given();
     // One pass of a text operation with the keyed cipher; false on failure.
-    bool text_pass(char code, int pass, int passes, KeyedCipher& cipher);
+    bool text_pass(char code, int pass, int passes, const CipherSetup& suite, KeyedCipher& cipher);
     void add_sender_tag();
     bool deliver(char code, int pass, int passes);
 

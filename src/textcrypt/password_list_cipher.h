@@ -12,8 +12,11 @@
 namespace morvantile {
 
 // code 'e' turns an entry's text into its stored line, 'd' a stored line
-// back into the entry's text. Returns an empty text when a step failed
-// (after reporting that step's message) and for an empty stored line.
+// back into the entry's text; a line stored under the other form of a list
+// password with characters outside ASCII (text_encoding.h) opens too.
+// Returns an empty text when a step failed (after reporting that step's
+// message; a line without any base64 fails as a wrong password does) and
+// for an empty stored line.
 std::string passwordlistencryption(std::string_view text, char code, std::string_view list_password,
                                    ErrorReporter& errors);
 

@@ -8,6 +8,7 @@
 #include "cipher/wipe.h"
 #include "config/settings.h"
 #include "textcrypt/keyed_cipher.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile {
 
@@ -139,6 +140,23 @@ CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::s
     return decrypt_text(text, *cipher, decompress);
 }
 
+CodecResult decrypt_text_either_form(std::string_view text, const CipherSetup& setup, std::string& password,
+                                     bool decompress) {
+    return retry_with_other_form(decrypt_text(text, setup, password, decompress), text, setup, password, decompress);
+}
+
+CodecResult retry_with_other_form(CodecResult first, std::string_view text, const CipherSetup& setup,
+                                  std::string& password, bool decompress) {
+    if (first.failed_step() != CodecStep::Decompression) return first;
+    std::optional<std::string> other = other_password_form(password);
+    if (!other) return first;
+    WipedString other_form(std::move(*other));
+    CodecResult second = decrypt_text(text, setup, other_form.s, decompress);
+    if (!second.ok()) return first;
+    password.swap(other_form.s);
+    return second;
+}
+
 CodecResult decrypt_text(std::string_view text, TBlockCipher& cipher, bool decompress) {
     TMemoryStream decoded;
     try {
@@ -181,10 +199,12 @@ CodecResult encrypt_message(std::string_view plaintext, std::string_view passwor
 }
 
 CodecResult decrypt_message(std::string_view text, std::string_view password, const CodecOptions& options) {
-    if (!options.hardcore) return decrypt_text(text, options.setup, password, options.decompress);
-    CodecResult outer = decrypt_text(text, kHardcoreSuite, password, options.decompress);
+    // The inner pass starts with the form of the password that opened the outer one.
+    WipedString form{std::string(password)};
+    if (!options.hardcore) return decrypt_text_either_form(text, options.setup, form.s, options.decompress);
+    CodecResult outer = decrypt_text_either_form(text, kHardcoreSuite, form.s, options.decompress);
     if (!outer.ok()) return outer;
-    return decrypt_text(strip_separator_lines(outer.text()), options.setup, password, options.decompress);
+    return decrypt_text_either_form(strip_separator_lines(outer.text()), options.setup, form.s, options.decompress);
 }
 
 }  // namespace morvantile

