@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -191,7 +192,8 @@ KeymapRange keycode_range(Display* dpy) {
 }
 
 // Every keycode that carries the keysym in some group and level, the one
-// Xlib names first at the front.
+// Xlib names first at the front. Good enough to tell whether the keyboard
+// has such a key at all; grabs take the exact keys of the active layout.
 std::vector<KeyCode> keycodes_for(Display* dpy, KeySym keysym) {
     std::vector<KeyCode> codes;
     if (keysym == NoSymbol) return codes;
@@ -226,25 +228,71 @@ unsigned numlock_mask(Display* dpy) {
     return mask;
 }
 
-// Whether the server acts on the key itself at these modifiers (virtual
-// terminal switch, server termination): such presses never reach clients,
-// so a grab would succeed and never fire.
-bool reserved_by_server(Display* dpy, const std::vector<KeyCode>& codes, unsigned mask) {
-    XkbDescPtr xkb = XkbGetMap(dpy, XkbAllClientInfoMask, XkbUseCoreKbd);
-    if (!xkb) return false;
-    bool reserved = false;
-    for (KeyCode code : codes) {
-        for (int group = 0; group < kMaxGroups && !reserved; ++group) {
-            unsigned consumed = 0;
-            KeySym sym = NoSymbol;
-            if (!XkbTranslateKeyCode(xkb, code, XkbBuildCoreState(mask, group), &consumed, &sym)) continue;
-            reserved = (sym >= 0x1008FE01 && sym <= 0x1008FE0C) || sym == XK_Terminate_Server;
-        }
-        if (reserved) break;
+// The keyboard as hotkeys are grabbed on it: the server's keymap, the
+// layout the user has active (the XKB group) and the Num Lock bit.
+class ActiveLayout {
+public:
+    explicit ActiveLayout(Display* dpy)
+        : xkb_(XkbGetMap(dpy, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd)), numlock_(numlock_mask(dpy)) {
+        XkbStateRec state{};
+        if (XkbGetState(dpy, XkbUseCoreKbd, &state) == Success) group_ = state.group;
     }
-    XkbFreeKeyboard(xkb, 0, True);
-    return reserved;
-}
+    ~ActiveLayout() {
+        if (xkb_) XkbFreeKeyboard(xkb_, 0, True);
+    }
+    ActiveLayout(const ActiveLayout&) = delete;
+    ActiveLayout& operator=(const ActiveLayout&) = delete;
+
+    int group() const { return group_; }
+    unsigned numlock() const { return numlock_; }
+
+    // The keys that type the keysym in the active layout with no modifier
+    // held. A key that has the symbol only with Shift, or only in another
+    // layout, types something else here, and grabbing it would swallow that
+    // other shortcut (Ctrl+Shift+Y beside a German layout took Ctrl+Shift+Z,
+    // the redo of many editors). The keypad's digits and decimal point are
+    // what its keys type with Num Lock on; Num Lock is a lock the user sets
+    // once, not a modifier held for the hotkey.
+    std::vector<KeyCode> plain_keys(KeySym keysym) const {
+        std::vector<KeyCode> codes;
+        if (!xkb_ || keysym == NoSymbol) return codes;
+        std::vector<unsigned> states{XkbBuildCoreState(0, group_)};
+        if (IsKeypadKey(keysym) && numlock_ != 0) states.push_back(XkbBuildCoreState(numlock_, group_));
+        for (int kc = xkb_->min_key_code; kc <= xkb_->max_key_code; ++kc) {
+            for (unsigned state : states) {
+                unsigned consumed = 0;
+                KeySym sym = NoSymbol;
+                // Applies the key's own rule for a layout it has no symbols
+                // in (F-keys and the like exist in the first one only).
+                if (XkbTranslateKeyCode(xkb_, static_cast<KeyCode>(kc), state, &consumed, &sym) && sym == keysym) {
+                    codes.push_back(static_cast<KeyCode>(kc));
+                    break;
+                }
+            }
+        }
+        return codes;
+    }
+
+    // Whether the server acts on one of the keys itself at these modifiers
+    // (virtual terminal switch, server termination): such presses never
+    // reach clients, so a grab would succeed and never fire.
+    bool reserved_by_server(const std::vector<KeyCode>& codes, unsigned mask) const {
+        if (!xkb_) return false;
+        for (KeyCode code : codes)
+            for (int group = 0; group < kMaxGroups; ++group) {
+                unsigned consumed = 0;
+                KeySym sym = NoSymbol;
+                if (!XkbTranslateKeyCode(xkb_, code, XkbBuildCoreState(mask, group), &consumed, &sym)) continue;
+                if ((sym >= 0x1008FE01 && sym <= 0x1008FE0C) || sym == XK_Terminate_Server) return true;
+            }
+        return false;
+    }
+
+private:
+    XkbDescPtr xkb_;
+    unsigned numlock_;
+    int group_ = 0;
+};
 
 bool key_down(const char (&keys)[32], unsigned code) {
     return code < 256 && (static_cast<unsigned char>(keys[code / 8]) & (1u << (code % 8))) != 0;
@@ -334,6 +382,8 @@ struct X11Desktop::State {
         unsigned modifiers;  // MOD_* as registered
         std::uint8_t vk;
         unsigned mask;       // the X modifiers, without Lock and Num Lock
+        // The keys grabbed for the active layout; none while that layout
+        // cannot type the key or another program holds the combination.
         std::vector<KeyCode> codes;
         std::vector<Grab> grabs;
     };
@@ -352,6 +402,15 @@ struct X11Desktop::State {
     Atom wm_state = 0;
     Atom utf8_string = 0;
     Atom time_stamp = 0;
+    Atom net_wm_window_type = 0;
+    // Window types of the desktop's own parts, and of windows that hold
+    // programs' documents; the first of either a window lists decides.
+    std::vector<Atom> desktop_part_types;
+    std::vector<Atom> document_types;
+
+    int xkb_event = -1;      // the XKB extension's event code
+    int grabbed_group = 0;   // the layout the hotkeys are grabbed for
+    bool layout_changed = false;
 
     std::map<Id, HotKey> hotkeys;
     std::function<void(Id, unsigned, std::uint8_t)> handler;
@@ -366,6 +425,56 @@ struct X11Desktop::State {
 
     void ungrab(const std::vector<Grab>& grabs) {
         for (const Grab& grab : grabs) XUngrabKey(dpy, grab.code, grab.mask, root);
+    }
+
+    // Grabs the hotkey on the keys that type it in the layout. False, with
+    // nothing grabbed, when the layout has no such key, the server keeps
+    // the combination for itself, or another program holds any of it.
+    bool grab(HotKey& hotkey, const ActiveLayout& layout) {
+        std::vector<KeyCode> codes = layout.plain_keys(vk_keysym(hotkey.vk));
+        if (codes.empty() || layout.reserved_by_server(codes, hotkey.mask)) return false;
+        // The hotkey must work with Caps Lock and Num Lock on as well.
+        std::vector<unsigned> variants{0, LockMask};
+        if (layout.numlock() != 0 && (layout.numlock() & hotkey.mask) == 0) {
+            variants.push_back(layout.numlock());
+            variants.push_back(layout.numlock() | LockMask);
+        }
+        std::vector<Grab> grabs;
+        ErrorTrap trap(dpy);
+        for (KeyCode code : codes)
+            for (unsigned variant : variants) {
+                XGrabKey(dpy, code, hotkey.mask | variant, root, False, GrabModeAsync, GrabModeAsync);
+                grabs.push_back({code, hotkey.mask | variant});
+            }
+        if (trap.finish() != 0) {
+            // Release the combinations that did succeed (ungrabbing never
+            // touches the other program's).
+            ungrab(grabs);
+            XSync(dpy, False);
+            return false;
+        }
+        hotkey.codes = std::move(codes);
+        hotkey.grabs = std::move(grabs);
+        return true;
+    }
+
+    // The user switched layouts or loaded a new keymap: every hotkey moves
+    // to the keys that type it now. A hotkey the new layout cannot type, or
+    // whose keys another program holds, stays registered without grabs
+    // until a layout where it can be had again.
+    void follow_layout() {
+        layout_changed = false;
+        const ActiveLayout layout(dpy);
+        // All old grabs go first: a grab of ours on a key another hotkey of
+        // ours has just moved to would otherwise take the new one with it.
+        for (auto& [id, hotkey] : hotkeys) {
+            ungrab(hotkey.grabs);
+            hotkey.grabs.clear();
+            hotkey.codes.clear();
+        }
+        for (auto& [id, hotkey] : hotkeys) grab(hotkey, layout);
+        XSync(dpy, False);
+        grabbed_group = layout.group();
     }
 
     Atom atom(const char* name) { return XInternAtom(dpy, name, False); }
@@ -409,13 +518,29 @@ std::unique_ptr<X11Desktop> X11Desktop::open() {
         XCloseDisplay(dpy);
         return nullptr;
     }
+    // Hotkeys follow the user's keyboard layout, which only XKB knows.
+    int xkb_opcode = 0, xkb_event = 0, xkb_error = 0, xkb_major = XkbMajorVersion, xkb_minor = XkbMinorVersion;
+    if (!XkbQueryExtension(dpy, &xkb_opcode, &xkb_event, &xkb_error, &xkb_major, &xkb_minor)) {
+        XCloseDisplay(dpy);
+        return nullptr;
+    }
     install_error_handler();
     auto state = std::make_unique<State>();
     state->dpy = dpy;
     state->root = DefaultRootWindow(dpy);
+    state->xkb_event = xkb_event;
     // Holding a key then sends repeated presses without the releases in
     // between, so a held hotkey can be told from a new press.
     XkbSetDetectableAutoRepeat(dpy, True, nullptr);
+    // Layout switches and new keymaps, to move the grabs along.
+    XkbSelectEventDetails(dpy, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask, XkbGroupStateMask);
+    XkbSelectEventDetails(dpy, XkbUseCoreKbd, XkbMapNotify, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask,
+                          XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask);
+    XkbSelectEventDetails(dpy, XkbUseCoreKbd, XkbNewKeyboardNotify, XkbNKN_KeycodesMask, XkbNKN_KeycodesMask);
+    {
+        XkbStateRec xkb_state{};
+        if (XkbGetState(dpy, XkbUseCoreKbd, &xkb_state) == Success) state->grabbed_group = xkb_state.group;
+    }
 
     state->net_active_window = state->atom("_NET_ACTIVE_WINDOW");
     state->net_wm_name = state->atom("_NET_WM_NAME");
@@ -427,6 +552,23 @@ std::unique_ptr<X11Desktop> X11Desktop::open() {
     state->wm_state = state->atom("WM_STATE");
     state->utf8_string = state->atom("UTF8_STRING");
     state->time_stamp = state->atom("_MORVANTILE_TIME_STAMP");
+    state->net_wm_window_type = state->atom("_NET_WM_WINDOW_TYPE");
+    {
+        const char* desktop_parts[] = {
+            "_NET_WM_WINDOW_TYPE_DESKTOP",       "_NET_WM_WINDOW_TYPE_DOCK",       "_NET_WM_WINDOW_TYPE_NOTIFICATION",
+            "_NET_WM_WINDOW_TYPE_TOOLTIP",       "_NET_WM_WINDOW_TYPE_SPLASH",     "_NET_WM_WINDOW_TYPE_MENU",
+            "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU", "_NET_WM_WINDOW_TYPE_COMBO",
+            "_NET_WM_WINDOW_TYPE_DND",
+        };
+        const char* documents[] = {"_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DIALOG",
+                                   "_NET_WM_WINDOW_TYPE_UTILITY", "_NET_WM_WINDOW_TYPE_TOOLBAR"};
+        constexpr int kDesktopParts = static_cast<int>(std::size(desktop_parts));
+        constexpr int kDocuments = static_cast<int>(std::size(documents));
+        state->desktop_part_types.resize(kDesktopParts);
+        state->document_types.resize(kDocuments);
+        XInternAtoms(dpy, const_cast<char**>(desktop_parts), kDesktopParts, False, state->desktop_part_types.data());
+        XInternAtoms(dpy, const_cast<char**>(documents), kDocuments, False, state->document_types.data());
+    }
 
     XSetWindowAttributes attributes{};
     attributes.event_mask = PropertyChangeMask;
@@ -476,11 +618,36 @@ void X11Desktop::read_events() {
     State& s = *state_;
     if (s.reading) return;
     s.reading = true;
-    while (XPending(s.dpy) > 0) {
-        XEvent event;
-        XNextEvent(s.dpy, &event);
+    // Moving the grabs talks to the server, which may queue more events.
+    while (XPending(s.dpy) > 0 || s.layout_changed) {
+        if (XPending(s.dpy) == 0) {
+            s.follow_layout();
+            continue;
+        }
+        XkbEvent xkb;
+        XNextEvent(s.dpy, &xkb.core);
+        const XEvent& event = xkb.core;
         if (event.type == MappingNotify) {
-            XRefreshKeyboardMapping(&event.xmapping);
+            XRefreshKeyboardMapping(&xkb.core.xmapping);
+            if (event.xmapping.request != MappingPointer) s.layout_changed = true;
+            continue;
+        }
+        if (event.type == s.xkb_event) {
+            switch (xkb.any.xkb_type) {
+                case XkbStateNotify:
+                    // Layout switches only; many switches in a row end in
+                    // one move to wherever the last one left the keyboard.
+                    if (xkb.state.group != s.grabbed_group) s.layout_changed = true;
+                    break;
+                case XkbMapNotify:
+                    XkbRefreshKeyboardMapping(&xkb.map);
+                    s.layout_changed = true;
+                    break;
+                case XkbNewKeyboardNotify:
+                    s.layout_changed = true;
+                    break;
+                default: break;
+            }
             continue;
         }
         if (event.type != KeyPress || event.xkey.window != s.root) continue;
@@ -526,37 +693,16 @@ void X11Desktop::delete_atom(Id) {
 bool X11Desktop::register_hotkey(Id id, unsigned modifiers, std::uint8_t vk) {
     State& s = *state_;
     if (id == 0 || s.hotkeys.count(id)) return false;
-    const KeySym keysym = vk_keysym(vk);
-    if (keysym == NoSymbol) return false;
+    if (vk_keysym(vk) == NoSymbol) return false;
     // The server lets a client grab a combination it already holds, so a
     // second registration of ours has to be refused here.
     for (const auto& [other, hotkey] : s.hotkeys)
         if (hotkey.modifiers == modifiers && hotkey.vk == vk) return false;
 
-    State::HotKey hotkey{modifiers, vk, x_modifiers(modifiers), keycodes_for(s.dpy, keysym), {}};
-    if (hotkey.codes.empty()) return false;
-    if (reserved_by_server(s.dpy, hotkey.codes, hotkey.mask)) return false;
-
-    // The hotkey must work with Caps Lock and Num Lock on as well.
-    const unsigned numlock = numlock_mask(s.dpy);
-    std::vector<unsigned> variants{0, LockMask};
-    if (numlock != 0 && (numlock & hotkey.mask) == 0) {
-        variants.push_back(numlock);
-        variants.push_back(numlock | LockMask);
-    }
-    ErrorTrap trap(s.dpy);
-    for (KeyCode code : hotkey.codes)
-        for (unsigned variant : variants) {
-            XGrabKey(s.dpy, code, hotkey.mask | variant, s.root, False, GrabModeAsync, GrabModeAsync);
-            hotkey.grabs.push_back({code, hotkey.mask | variant});
-        }
-    if (trap.finish() != 0) {
-        // Another client holds at least one of the combinations; release
-        // the ones that did succeed (ungrabbing never touches theirs).
-        s.ungrab(hotkey.grabs);
-        XSync(s.dpy, False);
-        return false;
-    }
+    State::HotKey hotkey{modifiers, vk, x_modifiers(modifiers), {}, {}};
+    // Grabbed for the layout the keyboard has now; a layout switch that
+    // has not been read yet moves it along with the others.
+    if (!s.grab(hotkey, ActiveLayout(s.dpy))) return false;
     s.hotkeys.emplace(id, std::move(hotkey));
     return true;
 }
@@ -672,6 +818,22 @@ bool X11Desktop::own_window(WindowId window) {
         if (qt_window->handle() && static_cast<WindowId>(qt_window->winId()) == window) return true;
     const std::int64_t pid = window_process(window);
     return pid != 0 && pid == static_cast<std::int64_t>(getpid());
+}
+
+bool X11Desktop::desktop_part(WindowId window) {
+    State& s = *state_;
+    const auto types = get_property(s.dpy, window, s.net_wm_window_type, XA_ATOM);
+    if (!types) return false;
+    // Types this program does not know (a desktop's own extensions) say
+    // nothing; the list is in the client's order of preference.
+    const auto listed = [](const std::vector<Atom>& known, unsigned long type) {
+        return std::find(known.begin(), known.end(), static_cast<Atom>(type)) != known.end();
+    };
+    for (unsigned long type : types->longs) {
+        if (listed(s.desktop_part_types, type)) return true;
+        if (listed(s.document_types, type)) return false;
+    }
+    return false;
 }
 
 void X11Desktop::activate(WindowId window) {

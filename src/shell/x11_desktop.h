@@ -23,7 +23,7 @@ class X11Desktop final : public QObject, public HotKeySystem, public WindowSyste
     Q_OBJECT
 public:
     // Connects to the display Qt runs on ($DISPLAY); nullptr when there is
-    // none or it lacks the XTEST extension.
+    // none or it lacks the XTEST or XKB extension.
     static std::unique_ptr<X11Desktop> open();
     ~X11Desktop() override;
 
@@ -41,6 +41,7 @@ public:
     void set_window_title(WindowId window, std::string_view title) override;
     bool is_window(WindowId window) override;
     bool own_window(WindowId window) override;
+    bool desktop_part(WindowId window) override;
     void activate(WindowId window) override;
     void restore(WindowId window) override;
     std::vector<WindowId> client_windows() override;

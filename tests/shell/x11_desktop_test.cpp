@@ -19,6 +19,7 @@
 #include "shell/x11_desktop.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
@@ -27,6 +28,11 @@ namespace {
 
 constexpr std::uint8_t kF11 = 0x7A;
 constexpr std::uint8_t kF12 = 0x7B;
+constexpr std::uint8_t kY = 0x59;
+constexpr std::uint8_t kZ = 0x5A;
+constexpr std::uint8_t kSemicolon = 0xBA;
+constexpr std::uint8_t kKeypadDecimal = 0x6E;
+constexpr unsigned kCtrlShift = ControlMask | ShiftMask;
 
 // A second X client, as another program on the desktop would be.
 class OtherClient {
@@ -60,6 +66,21 @@ public:
     void ungrab(KeyCode code, unsigned mask) {
         XUngrabKey(dpy_, code, mask, root());
         XSync(dpy_, False);
+    }
+
+    // An unmapped window with these _NET_WM_WINDOW_TYPE atoms (none: no
+    // property at all).
+    Window create_typed_window(const std::vector<const char*>& types) {
+        const Window window = XCreateSimpleWindow(dpy_, root(), 0, 0, 10, 10, 0, 0, 0);
+        if (!types.empty()) {
+            std::vector<Atom> atoms;
+            for (const char* type : types) atoms.push_back(XInternAtom(dpy_, type, False));
+            XChangeProperty(dpy_, window, XInternAtom(dpy_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                            PropModeReplace, reinterpret_cast<const unsigned char*>(atoms.data()),
+                            static_cast<int>(atoms.size()));
+        }
+        XSync(dpy_, False);
+        return window;
     }
 
     Window create_window(const char* latin1_name) {
@@ -127,6 +148,66 @@ protected:
 
     std::unique_ptr<X11Desktop> desktop_;
     OtherClient other_;
+};
+
+// Tests that load other keyboard layouts. The layout belongs to the whole
+// session, so plain "us" comes back however the test ends.
+class X11DesktopLayoutTest : public X11DesktopTest {
+protected:
+    void TearDown() override {
+        if (!desktop_ || !other_.dpy()) return;
+        desktop_->set_hotkey_handler({});
+        lock_group(0);
+        set_layout("us");
+    }
+
+    void set_layout(const QString& layouts) {
+        QProcess setxkbmap;
+        setxkbmap.start("setxkbmap", {"-layout", layouts});
+        ASSERT_TRUE(setxkbmap.waitForFinished());
+        ASSERT_EQ(setxkbmap.exitCode(), 0);
+        desktop_->wait(100);
+    }
+
+    // Switches the active layout as a layout indicator would.
+    void lock_group(int group) {
+        XkbLockGroup(other_.dpy(), XkbUseCoreKbd, static_cast<unsigned>(group));
+        XSync(other_.dpy(), False);
+    }
+
+    // The key that types the keysym in the layout with no modifier held; 0
+    // when none does. Read straight from the server, so it is current
+    // right after a new keymap.
+    KeyCode key_typing(KeySym keysym, int group) {
+        XkbDescPtr xkb = XkbGetMap(other_.dpy(), XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+        if (!xkb) return 0;
+        KeyCode found = 0;
+        for (int kc = xkb->min_key_code; kc <= xkb->max_key_code && found == 0; ++kc)
+            if (XkbKeyNumGroups(xkb, kc) > group && XkbKeySymEntry(xkb, kc, 0, group) == keysym)
+                found = static_cast<KeyCode>(kc);
+        XkbFreeKeyboard(xkb, 0, True);
+        return found;
+    }
+
+    // Ctrl+Shift and the key, typed through XTEST. Unlike xdotool, which
+    // switches to the first layout around every key it types, this leaves
+    // the layout alone.
+    void press_ctrl_shift(KeyCode code) {
+        const unsigned ctrl = desktop_->key_for_vk(0x11).key;
+        const unsigned shift = desktop_->key_for_vk(0x10).key;
+        desktop_->key_event(ctrl, true);
+        desktop_->key_event(shift, true);
+        desktop_->key_event(code, true);
+        desktop_->key_event(code, false);
+        desktop_->key_event(shift, false);
+        desktop_->key_event(ctrl, false);
+    }
+
+    void record_presses() {
+        desktop_->set_hotkey_handler([this](HotKeySystem::Id, unsigned, std::uint8_t vk) { presses_.push_back(vk); });
+    }
+
+    std::vector<std::uint8_t> presses_;
 };
 
 TEST_F(X11DesktopTest, RegistrationIsRefusedWhenAnybodyHoldsTheCombination) {
@@ -320,7 +401,7 @@ TEST_F(X11DesktopTest, ClipboardTakenByAnotherProgram) {
     xclip.waitForFinished();
 }
 
-TEST_F(X11DesktopTest, KeyboardLayoutNamesAndKeys) {
+TEST_F(X11DesktopLayoutTest, KeyboardLayoutNamesAndKeys) {
     EXPECT_EQ(desktop_->layout_key_name(0xBA), ";");
     EXPECT_EQ(desktop_->layout_key_name(0xE2), "<");
     EXPECT_EQ(desktop_->layout_key_name(0x13), "Pause");
@@ -341,20 +422,208 @@ TEST_F(X11DesktopTest, KeyboardLayoutNamesAndKeys) {
 
     // With a Cyrillic first layout the letters come from the second one,
     // so Ctrl+A, C and V still reach programs as the Latin shortcuts.
-    QProcess setxkbmap;
-    setxkbmap.start("setxkbmap", {"-layout", "ru,us"});
-    ASSERT_TRUE(setxkbmap.waitForFinished());
-    ASSERT_EQ(setxkbmap.exitCode(), 0);
-    desktop_->wait(100);
+    set_layout("ru,us");
     const KeyStroke cyrillic_a = desktop_->key_for_char('a');
     const KeyStroke cyrillic_upper = desktop_->key_for_char('A');
-    setxkbmap.start("setxkbmap", {"-layout", "us"});
-    ASSERT_TRUE(setxkbmap.waitForFinished());
-    desktop_->wait(100);
     EXPECT_EQ(cyrillic_a.key, lower.key);
     EXPECT_FALSE(cyrillic_a.shift);
     EXPECT_EQ(cyrillic_upper.key, lower.key);
     EXPECT_TRUE(cyrillic_upper.shift);
+}
+
+// With a German layout beside the US one, the key that types Y in one
+// types Z in the other. A hotkey takes only the key that types its letter
+// in the layout the user has active, and moves when the layout does.
+TEST_F(X11DesktopLayoutTest, HotkeyTakesTheKeyOfTheActiveLayoutOnly) {
+    set_layout("us,de");
+    const KeyCode y_us = key_typing(XK_y, 0);
+    const KeyCode y_de = key_typing(XK_y, 1);
+    ASSERT_NE(y_us, 0);
+    ASSERT_NE(y_de, 0);
+    ASSERT_NE(y_us, y_de);
+    ASSERT_EQ(key_typing(XK_z, 0), y_de);
+    ASSERT_EQ(key_typing(XK_z, 1), y_us);
+    record_presses();
+
+    ASSERT_TRUE(desktop_->register_hotkey(1, MOD_CONTROL | MOD_SHIFT, kY));
+    EXPECT_FALSE(other_.can_grab(y_us, kCtrlShift));
+    EXPECT_FALSE(other_.can_grab(y_us, kCtrlShift | LockMask));
+    // Ctrl+Shift+Z (redo) stays with the programs.
+    EXPECT_TRUE(other_.can_grab(y_de, kCtrlShift));
+    EXPECT_TRUE(other_.can_grab(y_de, kCtrlShift | LockMask));
+    xdotool({"key", QString("ctrl+shift+%1").arg(y_de)});
+    desktop_->wait(200);
+    EXPECT_TRUE(presses_.empty());
+    xdotool({"key", QString("ctrl+shift+%1").arg(y_us)});
+    EXPECT_TRUE(wait_until([&] { return presses_.size() == 1; }));
+
+    // The user switches to German: the hotkey is on the other key now.
+    lock_group(1);
+    EXPECT_TRUE(wait_until([&] { return other_.can_grab(y_us, kCtrlShift) && !other_.can_grab(y_de, kCtrlShift); }));
+    EXPECT_TRUE(other_.can_grab(y_us, kCtrlShift | LockMask));
+    EXPECT_FALSE(other_.can_grab(y_de, kCtrlShift | LockMask));
+    press_ctrl_shift(y_us);
+    desktop_->wait(200);
+    EXPECT_EQ(presses_.size(), 1u);
+    press_ctrl_shift(y_de);
+    ASSERT_TRUE(wait_until([&] { return presses_.size() == 2; }));
+    EXPECT_EQ(presses_.back(), kY);
+    // Still registered while it moved.
+    EXPECT_FALSE(desktop_->register_hotkey(2, MOD_CONTROL | MOD_SHIFT, kY));
+
+    // Back to US.
+    lock_group(0);
+    EXPECT_TRUE(wait_until([&] { return !other_.can_grab(y_us, kCtrlShift) && other_.can_grab(y_de, kCtrlShift); }));
+    press_ctrl_shift(y_us);
+    EXPECT_TRUE(wait_until([&] { return presses_.size() == 3; }));
+
+    // A new keymap with German first moves it as well.
+    set_layout("de,us");
+    ASSERT_EQ(key_typing(XK_y, 0), y_de);
+    EXPECT_TRUE(wait_until([&] { return other_.can_grab(y_us, kCtrlShift) && !other_.can_grab(y_de, kCtrlShift); }));
+    xdotool({"key", QString("ctrl+shift+%1").arg(y_us)});
+    desktop_->wait(200);
+    EXPECT_EQ(presses_.size(), 3u);
+    xdotool({"key", QString("ctrl+shift+%1").arg(y_de)});
+    EXPECT_TRUE(wait_until([&] { return presses_.size() == 4; }));
+
+    EXPECT_TRUE(desktop_->unregister_hotkey(1));
+    EXPECT_TRUE(other_.can_grab(y_us, kCtrlShift));
+    EXPECT_TRUE(other_.can_grab(y_de, kCtrlShift));
+}
+
+// Ctrl+Shift+Y and Ctrl+Shift+Z trade keys when the layout changes; each
+// must end up on its new key, not lose it to the other's old grab. F11,
+// which only the first layout lists, stays where it is.
+TEST_F(X11DesktopLayoutTest, HotkeysFollowALayoutSwitchTogether) {
+    set_layout("us,de");
+    const KeyCode y_us = key_typing(XK_y, 0);
+    const KeyCode z_us = key_typing(XK_z, 0);
+    const KeyCode semicolon = key_typing(XK_semicolon, 0);
+    const KeyCode f11 = key_typing(XK_F11, 0);
+    ASSERT_NE(f11, 0);
+    ASSERT_EQ(key_typing(XK_y, 1), z_us);
+    ASSERT_EQ(key_typing(XK_z, 1), y_us);
+    record_presses();
+    ASSERT_TRUE(desktop_->register_hotkey(1, MOD_CONTROL | MOD_SHIFT, kY));
+    ASSERT_TRUE(desktop_->register_hotkey(2, MOD_CONTROL | MOD_SHIFT, kZ));
+    // Typed in US only: its grab going and coming tells when the hotkeys
+    // have moved.
+    ASSERT_TRUE(desktop_->register_hotkey(3, MOD_CONTROL, kSemicolon));
+    ASSERT_TRUE(desktop_->register_hotkey(4, MOD_CONTROL | MOD_SHIFT, kF11));
+
+    for (const int group : {1, 0}) {
+        SCOPED_TRACE(group);
+        lock_group(group);
+        ASSERT_TRUE(wait_until([&] { return other_.can_grab(semicolon, ControlMask) == (group == 1); }));
+        EXPECT_FALSE(other_.can_grab(y_us, kCtrlShift));
+        EXPECT_FALSE(other_.can_grab(z_us, kCtrlShift));
+        EXPECT_FALSE(other_.can_grab(f11, kCtrlShift));
+        presses_.clear();
+        press_ctrl_shift(key_typing(XK_y, group));
+        press_ctrl_shift(key_typing(XK_z, group));
+        ASSERT_TRUE(wait_until([&] { return presses_.size() == 2; }));
+        EXPECT_EQ(presses_, (std::vector<std::uint8_t>{kY, kZ}));
+        // Until the keys are seen released, pressing them again looks like
+        // the keyboard's autorepeat.
+        desktop_->wait(150);
+    }
+    for (const HotKeySystem::Id id : {1u, 2u, 3u, 4u}) EXPECT_TRUE(desktop_->unregister_hotkey(id));
+}
+
+// A hotkey whose key the active layout does not type plainly, or whose key
+// another program holds there, goes without keys in that layout and comes
+// back in the next one that has it.
+TEST_F(X11DesktopLayoutTest, HotkeyWithoutAKeyWaitsForALayoutThatHasIt) {
+    set_layout("us,de");
+    const KeyCode semicolon = key_typing(XK_semicolon, 0);  // types ö in German
+    const KeyCode comma = key_typing(XK_comma, 1);          // German ; is Shift+comma
+    const KeyCode y_us = key_typing(XK_y, 0);
+    const KeyCode y_de = key_typing(XK_y, 1);
+    ASSERT_NE(semicolon, 0);
+    ASSERT_NE(comma, 0);
+    ASSERT_EQ(key_typing(XK_odiaeresis, 1), semicolon);
+
+    lock_group(1);
+    EXPECT_FALSE(desktop_->register_hotkey(1, MOD_CONTROL, kSemicolon));
+    EXPECT_TRUE(other_.can_grab(semicolon, ControlMask));
+    EXPECT_TRUE(other_.can_grab(comma, ControlMask));
+    EXPECT_TRUE(other_.can_grab(comma, ControlMask | ShiftMask));
+
+    lock_group(0);
+    ASSERT_TRUE(desktop_->register_hotkey(1, MOD_CONTROL, kSemicolon));
+    EXPECT_FALSE(other_.can_grab(semicolon, ControlMask));
+    EXPECT_TRUE(other_.can_grab(comma, ControlMask));
+    lock_group(1);
+    EXPECT_TRUE(wait_until([&] { return other_.can_grab(semicolon, ControlMask); }));
+    EXPECT_TRUE(other_.can_grab(semicolon, ControlMask | LockMask));
+    EXPECT_TRUE(other_.can_grab(comma, ControlMask | ShiftMask));
+    EXPECT_FALSE(desktop_->register_hotkey(2, MOD_CONTROL, kSemicolon));
+    lock_group(0);
+    EXPECT_TRUE(wait_until([&] { return !other_.can_grab(semicolon, ControlMask); }));
+    // Unregistered while away, it stays away.
+    lock_group(1);
+    EXPECT_TRUE(wait_until([&] { return other_.can_grab(semicolon, ControlMask); }));
+    EXPECT_TRUE(desktop_->unregister_hotkey(1));
+    EXPECT_FALSE(desktop_->unregister_hotkey(1));
+    lock_group(0);
+    desktop_->wait(200);
+    EXPECT_TRUE(other_.can_grab(semicolon, ControlMask));
+
+    // Another program holds Ctrl+Shift on the German Y key: there ours has
+    // no keys, and no Caps Lock variant is left behind.
+    ASSERT_TRUE(desktop_->register_hotkey(3, MOD_CONTROL | MOD_SHIFT, kY));
+    ASSERT_TRUE(other_.grab(y_de, kCtrlShift));
+    lock_group(1);
+    EXPECT_TRUE(wait_until([&] { return other_.can_grab(y_us, kCtrlShift); }));
+    EXPECT_TRUE(other_.can_grab(y_de, kCtrlShift | LockMask));
+    EXPECT_TRUE(other_.can_grab(y_us, kCtrlShift | LockMask));
+    other_.ungrab(y_de, kCtrlShift);
+    lock_group(0);
+    EXPECT_TRUE(wait_until([&] { return !other_.can_grab(y_us, kCtrlShift); }));
+    EXPECT_TRUE(other_.can_grab(y_de, kCtrlShift));
+    EXPECT_TRUE(desktop_->unregister_hotkey(3));
+
+    // The keypad's decimal point is its Delete key with Num Lock on.
+    const KeyCode keypad_delete = key_typing(XK_KP_Delete, 0);
+    ASSERT_NE(keypad_delete, 0);
+    ASSERT_TRUE(desktop_->register_hotkey(4, MOD_CONTROL, kKeypadDecimal));
+    EXPECT_FALSE(other_.can_grab(keypad_delete, ControlMask));
+    EXPECT_TRUE(desktop_->unregister_hotkey(4));
+}
+
+// Text is never taken from the desktop's own windows: panels, menus,
+// notifications. The first type a window lists that is known decides.
+TEST_F(X11DesktopTest, DesktopPartsByWindowType) {
+    const auto part = [&](const std::vector<const char*>& types) {
+        const Window window = other_.create_typed_window(types);
+        const bool result = desktop_->desktop_part(window);
+        XDestroyWindow(other_.dpy(), window);
+        XSync(other_.dpy(), False);
+        return result;
+    };
+    EXPECT_TRUE(part({"_NET_WM_WINDOW_TYPE_DOCK"}));
+    EXPECT_TRUE(part({"_NET_WM_WINDOW_TYPE_DESKTOP"}));
+    EXPECT_TRUE(part({"_NET_WM_WINDOW_TYPE_NOTIFICATION"}));
+    EXPECT_TRUE(part({"_NET_WM_WINDOW_TYPE_POPUP_MENU"}));
+    EXPECT_FALSE(part({"_NET_WM_WINDOW_TYPE_NORMAL"}));
+    EXPECT_FALSE(part({"_NET_WM_WINDOW_TYPE_DIALOG"}));
+    EXPECT_FALSE(part({}));
+    EXPECT_TRUE(part({"_MORVANTILE_TEST_UNKNOWN_TYPE", "_NET_WM_WINDOW_TYPE_TOOLTIP"}));
+    EXPECT_FALSE(part({"_NET_WM_WINDOW_TYPE_UTILITY", "_NET_WM_WINDOW_TYPE_MENU"}));
+
+    // The session's tray panel declares itself a dock.
+    for (const WindowId window : desktop_->client_windows()) {
+        if (desktop_->window_title(window) == "panel") {
+            EXPECT_TRUE(desktop_->desktop_part(window));
+        }
+    }
+
+    const Window gone = other_.create_typed_window({"_NET_WM_WINDOW_TYPE_DOCK"});
+    XDestroyWindow(other_.dpy(), gone);
+    XSync(other_.dpy(), False);
+    EXPECT_FALSE(desktop_->desktop_part(gone));
+    EXPECT_FALSE(desktop_->desktop_part(0));
 }
 
 TEST_F(X11DesktopTest, ProgramsAndProcesses) {
