@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 #include <array>
+#include <optional>
 
 #include "config/ascii.h"
 #include "config/settings.h"
@@ -110,6 +111,16 @@ std::vector<std::string> split_command_line(std::string_view line) {
     return words;
 }
 
+std::string quote_command_word(std::string_view word) {
+    if (!word.empty() && word.find_first_of(" \t\n'\"\\") == std::string_view::npos) return std::string(word);
+    std::string out = "'";
+    for (const char c : word) {
+        if (c == '\'') out += "'\\''";
+        else out += c;
+    }
+    return out + "'";
+}
+
 std::string file_name_part(std::string_view text) {
     const std::size_t slash = text.rfind('/');
     return std::string(slash == std::string_view::npos ? text : text.substr(slash + 1));
@@ -132,14 +143,19 @@ void DesktopAutomation::application_deactivated() { rearm_windowcheck(); }
 
 void DesktopAutomation::rearm_windowcheck() { services_.windowcheck.start(settings_.ActiveWindowCheckTime); }
 
-void DesktopAutomation::Timer_windowcheckTimer() {
-    if (runtime_.OperationBusy) return;
+void DesktopAutomation::remember_foreground_window() {
     WindowSystem& ws = services_.windows;
     const WindowId fg = ws.foreground_window();
-    // A window without caption (a panel, the desktop right after a click on
-    // the tray icon) and the program's own dialogs never replace the window
-    // the text came from.
-    if (fg != 0 && !ws.window_title(fg).empty() && !ws.own_window(fg)) runtime_.SourceWindow = fg;
+    // A window without caption, the program's own dialogs and the desktop's
+    // own windows (the desktop, a panel, a notification that took the focus
+    // for a moment) never replace the window the text came from.
+    if (fg != 0 && !ws.window_title(fg).empty() && !ws.own_window(fg) && !ws.desktop_part(fg))
+        runtime_.SourceWindow = fg;
+}
+
+void DesktopAutomation::Timer_windowcheckTimer() {
+    if (runtime_.OperationBusy) return;
+    remember_foreground_window();
     if (runtime_.ShowSourceHandle) {
         services_.tray.set_hint(std::to_string(runtime_.SourceWindow));
         services_.pump.process_messages();
@@ -153,6 +169,9 @@ void DesktopAutomation::PopupmenuKey(char code) {
     RequestGuard guard(request_running_);
 
     WindowSystem& ws = services_.windows;
+    // A hotkey pressed before the window check has seen any window: the
+    // window the user pressed it in is the one meant.
+    if (runtime_.SourceWindow == 0) remember_foreground_window();
     if (runtime_.SourceWindow != 0 &&
         lower_ascii(ws.window_title(runtime_.SourceWindow)).find("program manager") != std::string::npos)
         runtime_.SourceWindow = 0;
@@ -171,15 +190,21 @@ void DesktopAutomation::PopupmenuKey(char code) {
         return;
     }
 
+    const WindowId source = runtime_.SourceWindow;
     if ((code == 'e' && settings_.AutoSelect_e) || (code == 'd' && settings_.AutoSelect_d)) {
         pausefor(settings_.SendKeysDelay);
-        sendkeys(SelectAllKeys);
+        if (!sendkeys(SelectAllKeys, source)) {
+            services_.errors.show_error(kCouldNotSwitch);
+            return;
+        }
         services_.pump.process_messages();
     }
 
-    if (settings_.AutoCopy && !copy_from_source()) {
-        services_.errors.show_error(kCouldNotCopy);
-        return;
+    if (settings_.AutoCopy) {
+        if (const std::optional<std::string_view> failure = copy_from_source(source)) {
+            services_.errors.show_error(*failure);
+            return;
+        }
     }
 
     // The command sets OperationBusy itself for the rest.
@@ -187,25 +212,25 @@ void DesktopAutomation::PopupmenuKey(char code) {
     if (services_.run_command) services_.run_command(code);
 }
 
-bool DesktopAutomation::copy_from_source() {
+std::optional<std::string_view> DesktopAutomation::copy_from_source(WindowId source) {
     // Emptying the clipboard first means a copy that never happens leaves
     // nothing behind, not the previous text; and the clipboard changing
     // hands afterwards tells that the source window did copy.
     try {
         services_.clipboard.write_clipboard_text("", 'e');
     } catch (const EClipboardError&) {
-        return false;
+        return kCouldNotCopy;
     }
     pausefor(settings_.SendKeysDelay);
-    sendkeys(CopyKeys);
+    if (!sendkeys(CopyKeys, source)) return kCouldNotSwitch;
     services_.pump.process_messages();
 
     WindowSystem& ws = services_.windows;
     const std::uint64_t start = ws.tick_ms();
     for (;;) {
-        if (ws.clipboard_taken()) return true;
+        if (ws.clipboard_taken()) return std::nullopt;
         const std::uint64_t elapsed = ws.tick_ms() - start;
-        if (elapsed >= static_cast<std::uint64_t>(kCopyTimeoutMs)) return false;
+        if (elapsed >= static_cast<std::uint64_t>(kCopyTimeoutMs)) return kCouldNotCopy;
         pausefor(static_cast<int>(std::min<std::uint64_t>(kPollMs, kCopyTimeoutMs - elapsed)));
     }
 }
@@ -226,15 +251,16 @@ bool DesktopAutomation::switchtosource() {
 
 bool DesktopAutomation::pasteback(bool auto_select) {
     if (!switchtosource()) return false;
+    const WindowId source = runtime_.SourceWindow;
     // Separators are pasted after the text, so the text must stay in place.
     if (auto_select && !settings_.AppendSeparator) {
         pausefor(settings_.SendKeysDelay);
-        sendkeys(SelectAllKeys);
+        if (!sendkeys(SelectAllKeys, source)) return false;
         services_.pump.process_messages();
     }
     if (settings_.AutoPaste) {
         pausefor(settings_.SendKeysDelay);
-        sendkeys(PasteKeys);
+        if (!sendkeys(PasteKeys, source)) return false;
         services_.pump.process_messages();
     }
     return true;
@@ -244,6 +270,8 @@ bool DesktopAutomation::forceforeground(WindowId window) {
     WindowSystem& ws = services_.windows;
     if (window == 0) return false;
     if (ws.foreground_window() == window) return true;
+    // A window that has closed will not come.
+    if (!ws.is_window(window)) return false;
     ws.activate(window);
     const std::uint64_t start = ws.tick_ms();
     for (;;) {
@@ -270,19 +298,41 @@ void DesktopAutomation::wait_for_modifier_release() {
 
 void DesktopAutomation::press(unsigned key, bool down) { services_.windows.key_event(key, down); }
 
-void DesktopAutomation::sendkeys(std::string_view keys) {
+bool DesktopAutomation::sendkeys(std::string_view keys, WindowId target) {
+    if (runtime_.SessionEnding) return false;
     wait_for_modifier_release();
     WindowSystem& ws = services_.windows;
+    // The pauses before a sequence leave time for the focus to move (a
+    // click, a notification, the window closing): select-all and paste must
+    // never reach another window. Brought back once, or nothing is sent.
+    if (target == 0 || (ws.foreground_window() != target && !forceforeground(target))) return false;
+
+    std::array<bool, 3> down{};  // Shift, Ctrl, Alt as this sequence left them
+    static constexpr std::array<std::uint8_t, 3> kModifierVk = {kVkShift, kVkControl, kVkMenu};
+    auto release_modifiers = [&] {
+        for (std::size_t m = 0; m < down.size(); ++m) {
+            const KeyStroke modifier = ws.key_for_vk(kModifierVk[m]);
+            if (down[m] && modifier.key != 0) press(modifier.key, false);
+            down[m] = false;
+        }
+    };
     bool modifier_held = false;
     for (const char ch : keys) {
         const auto byte = static_cast<unsigned char>(ch);
         if (byte >= kShiftDown) {
-            static constexpr std::array<std::uint8_t, 3> kModifierVk = {kVkShift, kVkControl, kVkMenu};
-            const bool down = (byte - kShiftDown) % 2 == 0;
-            const KeyStroke modifier = ws.key_for_vk(kModifierVk[(byte - kShiftDown) / 2]);
-            if (modifier.key != 0) press(modifier.key, down);
-            modifier_held = down;
+            const std::size_t m = static_cast<std::size_t>(byte - kShiftDown) / 2;
+            const bool press_down = (byte - kShiftDown) % 2 == 0;
+            const KeyStroke modifier = ws.key_for_vk(kModifierVk[m]);
+            if (modifier.key != 0) press(modifier.key, press_down);
+            down[m] = press_down;
+            modifier_held = press_down;
         } else {
+            // The focus may still move while the sequence plays: a key that
+            // would land elsewhere is not sent, nor anything after it.
+            if (ws.foreground_window() != target || runtime_.SessionEnding) {
+                release_modifiers();
+                return false;
+            }
             KeyStroke stroke;
             if (byte >= kNavigationFirst) {
                 stroke = ws.key_for_vk(kNavigationVk[byte - kNavigationFirst]);
@@ -308,6 +358,7 @@ void DesktopAutomation::sendkeys(std::string_view keys) {
         }
         services_.pump.process_messages();
     }
+    return true;
 }
 
 }  // namespace morvantile

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,11 @@ public:
     virtual bool is_window(WindowId window) = 0;
     // Whether the window belongs to this program.
     virtual bool own_window(WindowId window) = 0;
+    // Whether the window is part of the desktop itself rather than a
+    // program's document window: the desktop, a dock or panel, a
+    // notification, a tooltip, a menu or a splash screen. Text is never
+    // taken from, nor keys sent to, such a window.
+    virtual bool desktop_part(WindowId window) = 0;
     // Asks for the window to become the active one; returns at once (the
     // caller waits until foreground_window() says so).
     virtual void activate(WindowId window) = 0;
@@ -122,6 +128,10 @@ inline constexpr int kViewerRetitlePollMs = 20;
 // runs. An unterminated quote takes the rest of the line.
 std::vector<std::string> split_command_line(std::string_view command_line);
 
+// `word` as one word of such a command line: itself when it has no blank,
+// quote or backslash, else in single quotes (a quote inside as '\'').
+std::string quote_command_word(std::string_view word);
+
 // The file-name part of a command line or path: what follows the last "/".
 std::string file_name_part(std::string_view text);
 
@@ -154,13 +164,20 @@ public:
 
     // A request from a hotkey or the tray menu: 'e' or 'd'.
     void PopupmenuKey(char code);
+    // True while a request is switching to the source window or copying
+    // from it; every hotkey waits for that to end.
+    bool request_running() const { return request_running_; }
 
     // SourceWindow
     bool switchtosource() override;
     bool pasteback(bool auto_select) override;
 
-    // Plays a keystroke string to the active window.
-    void sendkeys(std::string_view keys);
+    // Plays a keystroke string to `target`, which must be the active window:
+    // if it is not when the keys are due (after the wait for the user's
+    // modifiers), it is brought back once; if that fails, or the focus
+    // moves away while the string plays, nothing (more) is sent and the
+    // result is false.
+    bool sendkeys(std::string_view keys, WindowId target);
     // Lets events run for `ms` milliseconds (nothing for 0 or less).
     void pausefor(int ms);
     // Makes the window the active one; false when it did not become active
@@ -176,8 +193,13 @@ public:
 
 private:
     void rearm_windowcheck();
+    // The active window becomes the source window, when it can be one.
+    void remember_foreground_window();
     void wait_for_modifier_release();
-    bool copy_from_source();
+    // Select-all has been sent; the copy keystroke, and the wait until the
+    // source window has put its text on the clipboard. The message of the
+    // failure, or nullopt.
+    std::optional<std::string_view> copy_from_source(WindowId source);
     void press(unsigned key, bool down);
 
     const Settings& settings_;

@@ -31,7 +31,11 @@ std::string DesktopAutomation::windowexename(WindowId window) {
 }
 
 void DesktopAutomation::launchviewer(std::string_view command_line, [[maybe_unused]] int show_mode) {
-    runtime_.ViewerExeName = file_name_part(command_line);
+    const std::vector<std::string> argv = split_command_line(command_line);
+    // A program named alone is known by its file name, also when its path
+    // is quoted (blanks in a folder name); with arguments the whole text's
+    // file-name part stands, which no running editor matches.
+    runtime_.ViewerExeName = file_name_part(argv.size() == 1 ? std::string_view(argv[0]) : command_line);
     if (runtime_.ViewerExeName.empty()) return;
     runtime_.ViewerProcessId = 0;
     // Left from an earlier start, it could accept a window of another editor.
@@ -48,7 +52,6 @@ void DesktopAutomation::launchviewer(std::string_view command_line, [[maybe_unus
         break;
     }
     if (!found) {
-        const std::vector<std::string> argv = split_command_line(command_line);
         if (!argv.empty()) {
             viewer_program_file_ = ws.find_program(argv[0]);
             // A start that fails says nothing: the text stays on the
@@ -72,27 +75,33 @@ void DesktopAutomation::timer_externalviewerTimer() {
     const std::int64_t pid = fg != 0 ? ws.window_process(fg) : 0;
     // Many editors run one instance per user: the process started here
     // passes the file to the running one and exits, and the window that
-    // comes up belongs to a process of the same program.
+    // comes up belongs to a process of the same program. While the started
+    // process still runs, only its own windows count: the window the text
+    // came from may well be another copy of the same editor.
+    const bool handed_over = runtime_.ViewerProcessId != 0 && !viewer_program_file_.empty() &&
+                             ws.process_program_file(runtime_.ViewerProcessId).empty();
     const bool ours = (runtime_.ViewerProcessId != 0 && pid == runtime_.ViewerProcessId) ||
-                      (pid != 0 && !viewer_program_file_.empty() && ws.process_program_file(pid) == viewer_program_file_);
+                      (pid != 0 && handed_over && ws.process_program_file(pid) == viewer_program_file_);
     if (!ours) return;
 
     services_.externalviewer.stop();
     runtime_.ViewerWaitTicks = 0;
     ws.restore(fg);
+    // The editor's window takes the keys, or none are sent: the text stays
+    // on the clipboard for the user.
+    const WindowId editor = fg;
     pausefor(settings_.SendKeysDelay);
-    sendkeys(SelectAllKeys);
+    if (!sendkeys(SelectAllKeys, editor)) return;
     services_.pump.process_messages();
     pausefor(settings_.SendKeysDelay);
-    const WindowId editor = ws.foreground_window();
     const std::string before = ws.window_title(editor);
-    sendkeys(PasteKeys);
+    if (!sendkeys(PasteKeys, editor)) return;
     // An editor retitles its window once the paste marks the document
     // changed ("*Untitled"); a prefix set before that would be gone at once.
     const std::uint64_t start = ws.tick_ms();
     while (ws.window_title(editor) == before && ws.tick_ms() - start < static_cast<std::uint64_t>(kViewerRetitleMs))
         pausefor(kViewerRetitlePollMs);
-    prefixwindowtitle(ws.foreground_window(), kViewerCaptionPrefix);
+    prefixwindowtitle(editor, kViewerCaptionPrefix);
     services_.pump.process_messages();
 }
 

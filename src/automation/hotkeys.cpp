@@ -202,8 +202,12 @@ bool registerhotkeys(const Settings& settings, RuntimeState& runtime, THotKeyMan
     return any;
 }
 
-HotKeyCommand hotkey_command(const Settings& settings, const RuntimeState& runtime, TShortCut hotkey) {
-    if (runtime.OperationBusy || !settings.HotKeysEnabled || hotkey == 0) return HotKeyCommand::Ignore;
+HotKeyCommand hotkey_command(const Settings& settings, const RuntimeState& runtime, TShortCut hotkey,
+                             bool request_running) {
+    // Options opened, or the program ended, in the middle of a request's
+    // keystrokes would leave them to land anywhere.
+    if (runtime.OperationBusy || request_running || !settings.HotKeysEnabled || hotkey == 0)
+        return HotKeyCommand::Ignore;
     if (hotkey == runtime.ExitShortCut) return HotKeyCommand::Exit;
     if (hotkey == runtime.OptionsShortCut) return HotKeyCommand::Options;
     if (hotkey == runtime.EncryptShortCut) return HotKeyCommand::Encrypt;

@@ -110,9 +110,11 @@ bool registerhotkeys(const Settings& settings, RuntimeState& runtime, THotKeyMan
 
 enum class HotKeyCommand { Ignore, Exit, Options, Encrypt, Decrypt };
 
-// What a press of `hotkey` asks for: nothing while an operation runs or
-// with hotkeys switched off; otherwise the first of exit, options,
-// encrypt, decrypt whose parsed value equals it.
-HotKeyCommand hotkey_command(const Settings& settings, const RuntimeState& runtime, TShortCut hotkey);
+// What a press of `hotkey` asks for: nothing while an operation runs, while
+// a request is still switching to its window or copying from it
+// (`request_running`), or with hotkeys switched off; otherwise the first of
+// exit, options, encrypt, decrypt whose parsed value equals it.
+HotKeyCommand hotkey_command(const Settings& settings, const RuntimeState& runtime, TShortCut hotkey,
+                             bool request_running = false);
 
 }  // namespace morvantile

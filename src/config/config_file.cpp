@@ -214,7 +214,7 @@ void ConfigFile::read_password_list(const IniFile& ini) {
     }
 }
 
-void ConfigFile::write_password_list(IniFile& ini) {
+void ConfigFile::write_password_list(IniFile& ini, bool ask) {
     if (!runtime_.PasswordListChanged) return;
 
     // A stored list that this run could not open is never replaced: it may
@@ -227,13 +227,13 @@ void ConfigFile::write_password_list(IniFile& ini) {
         return;
     }
 
-    bool answered = true;
+    bool answered = ask;
     while (!lists_.empty() && runtime_.ListPassword.empty() && answered) {
         runtime_.PromptText = std::string(kListPromptEncrypt);
         answered = prompt_.setpasswordpasswordlist(2);
     }
-    // Without a list password (the prompt was cancelled) the stored list is
-    // kept as it is rather than erased.
+    // Without a list password (the prompt was cancelled, or there was no
+    // asking) the stored list is kept as it is rather than erased.
     if (!lists_.empty() && runtime_.ListPassword.empty()) return;
 
     std::vector<std::string> stored;
@@ -271,7 +271,7 @@ bool ConfigFile::save(const IniFile& ini) {
     }
 }
 
-bool ConfigFile::writeinifile(std::string_view mode) {
+bool ConfigFile::writeinifile(std::string_view mode, bool ask) {
     const bool normal = mode == "normal";
     if (!normal && mode != "noconfig") return true;
     if (!normal && !file_exists(runtime_.ConfigFileName)) return true;
@@ -281,16 +281,16 @@ bool ConfigFile::writeinifile(std::string_view mode) {
     IniFile& ini = *loaded;
     if (normal) {
         write_options(ini, settings_);
-        write_password_list(ini);
+        write_password_list(ini, ask);
     } else {
         ini.write_bool(kMisc, "NoConfig", true);
     }
     return save(ini);
 }
 
-bool ConfigFile::write_at_exit() {
+bool ConfigFile::write_at_exit(bool ask) {
     if (settings_.NoConfig && runtime_.CmdNoConfig) return true;
-    return writeinifile(settings_.NoConfig ? "noconfig" : "normal");
+    return writeinifile(settings_.NoConfig ? "noconfig" : "normal", ask);
 }
 
 std::optional<FormPlacement> ConfigFile::read_placement(std::string_view form) const {

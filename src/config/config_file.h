@@ -62,12 +62,16 @@ public:
     // mode "normal" writes everything, "noconfig" only NoConfig into an
     // existing file; any other mode writes nothing. The file is replaced as
     // a whole or not at all. Returns false after reporting a failure.
-    bool writeinifile(std::string_view mode);
+    // Without `ask`, a changed password list whose list password is not
+    // known is not asked for: the stored list is kept as it is.
+    bool writeinifile(std::string_view mode, bool ask = true);
 
     // What the program writes when it closes: nothing when both the file
     // and the command line said noconfig, only NoConfig when the file did
-    // (or the options dialog ticked it), otherwise everything.
-    bool write_at_exit();
+    // (or the options dialog ticked it), otherwise everything. Without
+    // `ask` (the end of the session, which no dialog may hold up) as
+    // writeinifile says.
+    bool write_at_exit(bool ask = true);
 
     // The dialogs' placement, read when they open and written when they
     // close (whatever NoConfig says).
@@ -76,7 +80,7 @@ public:
 
 private:
     void read_password_list(const IniFile& ini);
-    void write_password_list(IniFile& ini);
+    void write_password_list(IniFile& ini, bool ask);
     // The file as it is now, to be changed and saved; nullopt (reported)
     // when it exists but cannot be read.
     std::optional<IniFile> load_for_update();

@@ -131,6 +131,9 @@ struct RuntimeState {
     // The clipboard's rich-text format: RTF, by its MIME type on X11.
     std::string RtfFormat = "text/rtf";
     bool OperationBusy = false;
+    // The program is ending from outside (a signal, the end of the
+    // session): nothing is asked and nothing more is sent to other windows.
+    bool SessionEnding = false;
     std::uint64_t SourceWindow = 0;  // X window id; 0 = none
     bool FileMode = false;
     int NoticeMode = 1;

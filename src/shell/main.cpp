@@ -15,6 +15,7 @@
 #include "shell/instance_lock.h"
 #include "shell/main_window.h"
 #include "shell/qt_clipboard.h"
+#include "shell/termination.h"
 #include "shell/x11_desktop.h"
 
 namespace {
@@ -41,7 +42,7 @@ constexpr char kWaylandNote[] =
     "This is a Wayland session. Morvantile runs on XWayland here, so its hotkeys and keystrokes reach only "
     "programs that run on XWayland too. The tray menu, the clipboard operations and file mode work everywhere.";
 constexpr char kNoXTest[] =
-    "The X server lacks the XTEST extension, so Morvantile cannot use hotkeys or send keystrokes. The tray "
+    "The X server lacks the XTEST or the XKEYBOARD extension, so Morvantile cannot use hotkeys or send keystrokes. The tray "
     "menu works on the clipboard: copy the text, choose Encrypt or Decrypt, and paste the result.";
 
 }  // namespace
@@ -53,6 +54,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (wayland && std::getenv("QT_QPA_PLATFORM") == nullptr) qputenv("QT_QPA_PLATFORM", "xcb");
+    // Taken before Qt removes the options it knows (-style, -display...)
+    // from argv: the program's own command line has none of those, and a
+    // word it does not know is a command-line error, not silently used.
+    std::vector<std::string> params;
+    for (int i = 1; i < argc; ++i) params.emplace_back(argv[i]);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("morvantile"));
     QApplication::setDesktopFileName(QStringLiteral("morvantile"));
@@ -69,15 +75,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<std::string> params;
-    for (int i = 1; i < argc; ++i) params.emplace_back(argv[i]);
-
     const std::unique_ptr<morvantile::shell::X11Desktop> desktop = morvantile::shell::X11Desktop::open();
     morvantile::shell::DesktopBackend backend;
     if (desktop) backend = {desktop.get(), desktop.get()};
     morvantile::shell::TfrmMain main_window(std::make_unique<morvantile::shell::QtClipboard>(), backend);
-    QObject::connect(&main_window, &morvantile::shell::TfrmMain::finished, &app, &QApplication::quit,
-                     Qt::QueuedConnection);
+    morvantile::shell::TerminationSignals signals_from_outside;
+    main_window.follow_session(signals_from_outside);
     if (!main_window.start(params)) return 1;
     if (!desktop) {
         main_window.show_error(kNoXTest);

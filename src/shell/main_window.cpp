@@ -9,10 +9,12 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QSessionManager>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
+#include <cstdio>
 #include <malloc.h>
 
 #include "config/command_line.h"
@@ -21,6 +23,7 @@
 #include "shell/instructions.h"
 #include "shell/options_dialog.h"
 #include "shell/password_dialog.h"
+#include "shell/termination.h"
 #include "shell/tray_icon.h"
 #include "shell/viewer.h"
 #include "shell/windows.h"
@@ -331,7 +334,7 @@ bool TfrmMain::registerhotkeys() {
 }
 
 void TfrmMain::HotKeyManagerHotKeyPressed(TShortCut HotKey) {
-    switch (hotkey_command(settings_, runtime_, HotKey)) {
+    switch (hotkey_command(settings_, runtime_, HotKey, automation_ && automation_->request_running())) {
     case HotKeyCommand::Exit:
         quit_without_saving();
         break;
@@ -373,9 +376,44 @@ void TfrmMain::quit_without_saving() {
     emit finished();
 }
 
+void TfrmMain::save_for_session_end() {
+    const bool ending = runtime_.SessionEnding;
+    runtime_.SessionEnding = true;  // no dialog may hold the session up
+    config_.write_at_exit(/*ask=*/false);
+    runtime_.SessionEnding = ending;
+}
+
+void TfrmMain::follow_session(TerminationSignals& from_outside) {
+    // Every event loop ends, the dialogs' too, so that the program also
+    // ends when a signal arrives while one is open.
+    connect(this, &TfrmMain::finished, qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    // Logging out, a service manager, Ctrl+C: written as at Exit, then ended.
+    connect(&from_outside, &TerminationSignals::received, this, &TfrmMain::end_session);
+    // A session manager asks for the program's data first, and may still
+    // cancel the logout.
+    connect(
+        qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { save_for_session_end(); },
+        Qt::DirectConnection);
+}
+
+void TfrmMain::end_session() {
+    if (exiting_) return;
+    save_for_session_end();
+    runtime_.SessionEnding = true;
+    exiting_ = true;
+    emit finished();
+}
+
 bool TfrmMain::setpassword() { return prompts_.setpassword(); }
 
 void TfrmMain::show_error(std::string_view message) {
+    if (runtime_.SessionEnding) {
+        // Nobody is left to click a message away.
+        std::string text(message);
+        for (std::size_t at; (at = text.find('\r')) != std::string::npos;) text.erase(at, 1);
+        std::fprintf(stderr, "morvantile: %s\n", text.c_str());
+        return;
+    }
     if (shell::ownDialogOpen()) return;
     process_messages();
     show_message_window(message);

@@ -30,6 +30,7 @@ namespace morvantile::shell {
 
 class TrayIcon;
 class SplashAnimation;
+class TerminationSignals;
 
 // A timer of the main window for the automation.
 class QtTimer final : public Timer {
@@ -82,6 +83,19 @@ public:
     void exit_program();
     // Ends the run without writing the configuration (the exit hotkey).
     void quit_without_saving();
+    // The program is ended from outside (SIGTERM, SIGHUP, SIGINT): the
+    // configuration is written as Exit writes it, but nothing is asked and
+    // no message window waits for a click (messages go to standard error);
+    // open dialogs close and nothing more is typed into other windows.
+    void end_session();
+    // The session manager asks for the program's data before the session
+    // ends: the configuration is written the same way; the program runs on
+    // until it is told to end.
+    void save_for_session_end();
+    // The program's end: the event loop (and any dialog's) ends when the
+    // window has finished; `from_outside` and the session manager lead to
+    // end_session and save_for_session_end.
+    void follow_session(TerminationSignals& from_outside);
     // Parses and registers the four hotkeys, with a message for each that
     // is invalid or taken.
     bool registerhotkeys();

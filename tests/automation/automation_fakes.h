@@ -26,6 +26,7 @@ struct FakeWindowSystem : WindowSystem {
         std::string title;
         std::int64_t pid = 0;
         bool own = false;
+        bool desktop_part = false;  // desktop, panel, notification...
     };
     std::map<WindowId, Window> windows;
     std::vector<WindowId> clients;                 // client_windows(), in order
@@ -67,9 +68,10 @@ struct FakeWindowSystem : WindowSystem {
     }
     bool is_window(WindowId w) override { return windows.contains(w); }
     bool own_window(WindowId w) override { return windows.contains(w) && windows[w].own; }
+    bool desktop_part(WindowId w) override { return windows.contains(w) && windows[w].desktop_part; }
     void activate(WindowId w) override {
         log.push_back("activate " + std::to_string(w));
-        if (refuse_activation.contains(w)) return;
+        if (refuse_activation.contains(w) || !windows.contains(w)) return;
         pending_ = w;
         due_ = now + static_cast<std::uint64_t>(activation_delay_ms);
     }

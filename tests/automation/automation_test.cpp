@@ -47,6 +47,11 @@ TEST(CommandLine, SplitsLikeAShellWithoutExpanding) {
         {"edit trailing\\", {"edit", "trailing\\"}},
     };
     for (const auto& c : cases) EXPECT_EQ(split_command_line(c.line), c.words) << c.line;
+    // A path chosen with Browse is stored so that it splits back into itself.
+    for (const std::string path : {"/usr/bin/gedit", "/opt/My Editor/edit", "/opt/it's \"here\"/a\\b", ""}) {
+        EXPECT_EQ(split_command_line(quote_command_word(path)), Log{path}) << path;
+    }
+    EXPECT_EQ(quote_command_word("/usr/bin/gedit"), "/usr/bin/gedit");
     EXPECT_EQ(file_name_part("/usr/bin/gedit"), "gedit");
     EXPECT_EQ(file_name_part("gedit --new-window /tmp/x"), "x");
     EXPECT_EQ(file_name_part("/usr/bin/"), "");
@@ -109,7 +114,11 @@ TEST_F(AutomationTest, WindowCheckRemembersOnlyCaptionedWindowsOfOtherPrograms) 
         WindowId fg;
         bool busy;
         WindowId remembered;
-    } cases[] = {{1, false, 1}, {kPanel, false, kSource}, {3, false, kSource}, {0, false, kSource}, {1, true, kSource}};
+    } cases[] = {{1, false, 1},      {kPanel, false, kSource}, {3, false, kSource}, {0, false, kSource},
+                 {1, true, kSource}, {8, false, kSource},      {9, false, kSource}};
+    // The desktop's own captioned windows: a dock and a notification.
+    ws.windows[8] = {"Top Panel", 2, false, /*desktop_part=*/true};
+    ws.windows[9] = {"New mail from Ann", 2, false, /*desktop_part=*/true};
     for (const auto& c : cases) {
         runtime.SourceWindow = kSource;
         runtime.OperationBusy = c.busy;
@@ -187,6 +196,73 @@ TEST_F(AutomationTest, RequestWithoutAUsableSourceWindowIsRefused) {
     EXPECT_TRUE(only("run").empty());
 }
 
+TEST_F(AutomationTest, WithoutASourceWindowYetTheWindowOfThePressIsTheSource) {
+    // Pressed in the first moments after start, before any window check.
+    runtime.SourceWindow = 0;
+    ws.windows[1] = {"Draft - Editor", 9};
+    ws.fg = 1;
+    automation.PopupmenuKey('e');
+    EXPECT_EQ(runtime.SourceWindow, 1u);
+    EXPECT_EQ(only("run"), (Log{"run e"}));
+
+    // From the tray menu the active window is the panel, which is no source.
+    runtime.SourceWindow = 0;
+    ws.windows[8] = {"Top Panel", 2, false, /*desktop_part=*/true};
+    ws.fg = 8;
+    automation.PopupmenuKey('d');
+    EXPECT_EQ(runtime.SourceWindow, 0u);
+    EXPECT_EQ(desktop.log, (Log{"error Could not switch to source window"}));
+    EXPECT_EQ(only("run"), (Log{"run e"}));
+}
+
+TEST_F(AutomationTest, KeysAreSentOnlyWhileTheSourceWindowIsActive) {
+    settings.AutoSelect_e = true;
+    ws.windows[5] = {"Chat", 77};
+    // A notification, a click: the focus moves during the pause before
+    // select-all, and the window will not come back.
+    ws.on_wait = [this] {
+        if (ws.fg == kSource) {
+            ws.fg = 5;
+            ws.refuse_activation.insert(kSource);
+        }
+    };
+    automation.PopupmenuKey('e');
+    EXPECT_TRUE(ws.keys().empty());
+    EXPECT_EQ(desktop.log, (Log{"error Could not switch to source window"}));
+    EXPECT_TRUE(only("run").empty());
+
+    // Taken away once, it is brought back and gets the keys.
+    ws.log.clear();
+    desktop.log.clear();
+    ws.refuse_activation.clear();
+    ws.fg = kPanel;
+    bool moved = false;
+    ws.on_wait = [&] {
+        if (ws.fg == kSource && !moved) {
+            moved = true;
+            ws.fg = 5;
+        }
+    };
+    automation.PopupmenuKey('e');
+    EXPECT_EQ(only("activate"), (Log{"activate 42", "activate 42"}));
+    EXPECT_EQ(ws.keys(), cat({chord("a"), chord("c")}));
+    EXPECT_EQ(only("run"), (Log{"run e"}));
+    EXPECT_TRUE(desktop.log.empty());
+
+    // The copy keystroke is refused the same way, after select-all went in.
+    ws.log.clear();
+    ws.fg = kPanel;
+    ws.on_wait = [&] {
+        if (ws.fg == kSource && ws.keys().size() == chord("a").size()) {
+            ws.fg = 5;
+            ws.refuse_activation.insert(kSource);
+        }
+    };
+    automation.PopupmenuKey('e');
+    EXPECT_EQ(ws.keys(), chord("a"));
+    EXPECT_EQ(desktop.log, (Log{"error Could not switch to source window"}));
+}
+
 TEST_F(AutomationTest, OpenDialogDropsTheRequestAndFileModeTouchesNoWindow) {
     dialog_open = true;
     automation.PopupmenuKey('e');
@@ -260,6 +336,34 @@ TEST_F(AutomationTest, PastebackSelectsOnlyWithoutSeparators) {
     EXPECT_TRUE(ws.log.empty());
 }
 
+TEST_F(AutomationTest, PastebackSendsNothingIntoAnotherWindow) {
+    settings.AppendSeparator = false;
+    ws.windows[5] = {"Terminal", 77};
+    // The source closes during the delay before the paste; the focus falls
+    // to another program, which must get neither keys nor the text.
+    ws.on_wait = [this] {
+        if (ws.fg == kSource && ws.keys().size() == chord("a").size()) {
+            ws.windows.erase(kSource);
+            ws.fg = 5;
+        }
+    };
+    EXPECT_FALSE(automation.pasteback(true));
+    EXPECT_EQ(ws.keys(), chord("a"));
+
+    // The focus moves in the middle of a chord: the letter is not sent and
+    // the Ctrl this chord pressed is let go.
+    ws.windows[kSource] = {"Inbox - Mail", 500};
+    ws.refuse_activation.insert(kSource);
+    ws.on_wait = nullptr;
+    ws.fg = kSource;
+    ws.log.clear();
+    desktop.on_pump = [this] {
+        if (ws.keys() == Log{"-Alt", "-Ctrl", "-Shift", "+Ctrl"}) ws.fg = 5;
+    };
+    EXPECT_FALSE(automation.sendkeys(PasteKeys, kSource));
+    EXPECT_EQ(ws.keys(), (Log{"-Alt", "-Ctrl", "-Shift", "+Ctrl", "-Ctrl"}));
+}
+
 TEST_F(AutomationTest, KeystrokeBytes) {
     const struct {
         std::string bytes;
@@ -272,23 +376,25 @@ TEST_F(AutomationTest, KeystrokeBytes) {
         {"\xE4\xEF\r", {"+F1", "-F1", "+F12", "-F12", "+Enter", "-Enter"}},
         {"a~b", {"+a", "-a", "+b", "-b"}},  // the layout has no key for "~"
     };
+    ws.fg = kSource;
     for (const auto& c : cases) {
         ws.log.clear();
         desktop.pumped = 0;
-        automation.sendkeys(c.bytes);
+        EXPECT_TRUE(automation.sendkeys(c.bytes, kSource));
         EXPECT_EQ(ws.keys(), c.keys);
         EXPECT_EQ(desktop.pumped, static_cast<int>(c.bytes.size()));
     }
 }
 
 TEST_F(AutomationTest, KeysWaitForTheUserToLetGoOfModifiers) {
+    ws.fg = kSource;
     ws.modifier_polls = 2;
-    automation.sendkeys("x");
+    automation.sendkeys("x", kSource);
     EXPECT_EQ(ws.log, (Log{"wait 20", "wait 20", "+x", "-x"}));
 
     ws.log.clear();
     ws.modifier_polls = 1000;  // stuck: typed anyway after the time limit
-    automation.sendkeys("x");
+    automation.sendkeys("x", kSource);
     EXPECT_EQ(waited(), kModifierReleaseTimeoutMs);
     EXPECT_EQ(ws.keys(), (Log{"+x", "-x"}));
 }
@@ -334,6 +440,36 @@ TEST_F(ViewerTest, RunningEditorIsReusedOnlyByItsExactProgramName) {
     EXPECT_EQ(runtime.ViewerProcessId, 61);
     EXPECT_EQ(only("start"), (Log{"start Gedit", "start gedit|--new-window"}));
     EXPECT_EQ(viewer.starts, (std::vector<int>{kViewerTickMs, kViewerTickMs, kViewerTickMs}));
+}
+
+TEST_F(ViewerTest, AQuotedProgramPathIsKnownByItsFileName) {
+    // As Browse stores a path with a blank in it.
+    automation.launchviewer("'/opt/My Apps/gedit'", 5);
+    EXPECT_EQ(runtime.ViewerExeName, "gedit");
+    EXPECT_EQ(ws.log, (Log{"activate 11"}));
+
+    ws.log.clear();
+    ws.clients.clear();
+    ws.start_pids = {65};
+    automation.launchviewer("'/opt/My Apps/gedit'", 5);
+    EXPECT_EQ(ws.log, (Log{"start /opt/My Apps/gedit"}));
+}
+
+TEST_F(ViewerTest, TheEditorGetsNoKeysOnceItHasLostTheFocus) {
+    ws.start_pids = {80};
+    automation.launchviewer("featherpad", 5);
+    ws.windows[20] = {"Untitled", 80};
+    ws.windows[5] = {"Chat", 77};
+    ws.fg = 20;
+    ws.log.clear();
+    ws.refuse_activation.insert(20);
+    ws.on_wait = [this] {
+        if (ws.keys().size() == chord("a").size()) ws.fg = 5;
+    };
+    ticks(1);
+    EXPECT_EQ(ws.keys(), chord("a"));  // no paste into the chat
+    EXPECT_TRUE(only("title").empty());
+    EXPECT_FALSE(viewer.running);
 }
 
 TEST_F(ViewerTest, NothingForAnEmptyProgramAndNoMessageWhenItWillNotStart) {
@@ -406,6 +542,13 @@ TEST_F(ViewerTest, WindowOfTheSameProgramCountsWhenTheStartedProcessHandedOver) 
     ws.clients.clear();  // the running instance shows no window yet
     ws.start_pids = {90};
     automation.launchviewer("gedit", 5);
+    // While the started process runs, the text's own window in another
+    // copy of the same editor is not the one to paste into.
+    ws.programs[90] = "/usr/bin/gedit";
+    ws.fg = 11;
+    ticks(1);
+    EXPECT_TRUE(viewer.running);
+    ws.programs.erase(90);  // it has handed the file over and ended
     ws.fg = 10;
     ticks(1);
     EXPECT_TRUE(viewer.running);

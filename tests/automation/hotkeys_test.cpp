@@ -199,6 +199,11 @@ TEST_F(RegistrationTest, DispatchOrderAndWhenPressesAreIgnored) {
     runtime.OperationBusy = true;
     EXPECT_EQ(hotkey_command(settings, runtime, kCtrlAltF12), HotKeyCommand::Ignore);
     runtime.OperationBusy = false;
+    // A request still switching or copying: not even Options or Exit.
+    runtime.ExitShortCut = 0x4044;
+    for (TShortCut key : {TShortCut{0x4042}, TShortCut{0x4044}, kCtrlAltF12})
+        EXPECT_EQ(hotkey_command(settings, runtime, key, /*request_running=*/true), HotKeyCommand::Ignore) << key;
+    EXPECT_EQ(hotkey_command(settings, runtime, 0x4044), HotKeyCommand::Exit);
     settings.HotKeysEnabled = false;
     EXPECT_EQ(hotkey_command(settings, runtime, kCtrlAltF12), HotKeyCommand::Ignore);
 }

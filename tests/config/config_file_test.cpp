@@ -362,6 +362,36 @@ TEST_F(ConfigFileTest, CancelledPromptsNeverDestroyTheStoredList) {
     EXPECT_EQ(check.lists.passwordlist, (std::vector<std::string>{"400mail=abc"}));
 }
 
+TEST_F(ConfigFileTest, AtTheEndOfTheSessionNothingIsAskedAndEverythingElseIsWritten) {
+    store_list({"400mail=abc"}, "right");
+    {
+        // An entry added while the list password is not known (a delete
+        // that did not match emptied it): it cannot be saved without asking.
+        ProgramRun run(file_);
+        run.prompt.answers = {std::string("right")};
+        run.config.readinifile();
+        run.add("400other=x");
+        run.runtime.ListPassword.clear();
+        run.settings.SendKeysDelay = 75;
+        ASSERT_TRUE(run.config.write_at_exit(/*ask=*/false));
+        EXPECT_EQ(run.prompt.kinds, (std::vector<int>{1})) << "only the prompt at start";
+        EXPECT_TRUE(run.errors.shown.empty());
+    }
+    ProgramRun check(file_);
+    check.prompt.answers = {std::string("right")};
+    check.config.readinifile();
+    EXPECT_EQ(check.settings.SendKeysDelay, 75);
+    EXPECT_EQ(check.lists.passwordlist, (std::vector<std::string>{"400mail=abc"}));
+
+    // With the list password known, the changed list is written as at Exit.
+    check.add("400new=y");
+    ASSERT_TRUE(check.config.write_at_exit(false));
+    ProgramRun again(file_);
+    again.prompt.answers = {std::string("right")};
+    again.config.readinifile();
+    EXPECT_EQ(again.lists.passwordlist, (std::vector<std::string>{"400mail=abc", "400new=y"}));
+}
+
 TEST_F(ConfigFileTest, UnchangedListIsLeftExactlyAndAnEmptiedListIsRemoved) {
     store_list({"400mail=abc", "400bank=def"}, "k");
     const std::string stored = slurp(file_);

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTimer>
+#include <csignal>
 #include <cstdlib>
 #include <deque>
 
@@ -15,6 +16,7 @@
 #include "shell/main_window.h"
 #include "shell/options_dialog.h"
 #include "shell/password_dialog.h"
+#include "shell/termination.h"
 #include "shell/tray_icon.h"
 #include "support/desktop_fakes.h"
 #include "support/temp_files.h"
@@ -216,6 +218,56 @@ TEST(MainWindow, ExitDoesNothingWhileTheSplashIsShown) {
     w.exit_program();
     EXPECT_EQ(finished, 1);
     EXPECT_TRUE(std::filesystem::exists(home.ini()));
+}
+
+TEST(MainWindow, ASignalEndsTheProgramAsExitDoesWithoutAskingAnything) {
+    ConfigHome home;
+    MessageCatcher messages;
+    PasswordTyper typer;  // would answer a list-password prompt; none may come
+    TfrmMain w(fake_clipboard());
+    int finished = 0;
+    QObject::connect(&w, &TfrmMain::finished, [&] { ++finished; });
+    TerminationSignals from_outside;
+    w.follow_session(from_outside);
+    ASSERT_TRUE(w.start({"nosplash"}));
+    messages.texts.clear();
+    w.settings().QuoteString = "|";
+    {
+        // A new entry whose list password nobody has typed yet.
+        PasswordManager manager(w.lists(), w.settings(), w.runtime());
+        manager.pm_nameChange("mail");
+        manager.pm_passwordChange("secret");
+        manager.b_addClick();
+    }
+    // A password dialog is open when the session ends.
+    bool dialog_closed = false;
+    QTimer::singleShot(50, [] { std::raise(SIGTERM); });
+    typer.timer.stop();
+    QTimer::singleShot(0, [&] {
+        w.runtime().PromptText = "Enter text encryption password:";
+        TPasswordDlg dialog(w.context(), PasswordDialogLayout::Operation);
+        dialog.exec();
+        dialog_closed = true;
+    });
+    QTimer::singleShot(3000, [] { QCoreApplication::exit(1); });  // should the signal never arrive
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(dialog_closed);
+    EXPECT_EQ(finished, 1);
+    EXPECT_TRUE(w.runtime().SessionEnding);
+    EXPECT_TRUE(typer.prompts.empty());
+    EXPECT_TRUE(messages.texts.empty());
+    const std::string written = test::read_file(home.ini());
+    EXPECT_NE(written.find("QuoteString=|"), std::string::npos);
+    EXPECT_EQ(written.find("[PasswordList]"), std::string::npos) << "kept as stored: there was none";
+    EXPECT_EQ(written.find("secret"), std::string::npos);
+
+    // SIGHUP and SIGINT arrive the same way.
+    std::vector<int> seen;
+    QObject::connect(&from_outside, &TerminationSignals::received, [&](int sig) { seen.push_back(sig); });
+    std::raise(SIGHUP);
+    std::raise(SIGINT);
+    for (int i = 0; i < 50 && seen.size() < 2; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(seen, (std::vector<int>{SIGHUP, SIGINT}));
 }
 
 TEST(MainWindow, MessagesAreDroppedWhileAnotherOwnDialogIsOpen) {

@@ -54,6 +54,9 @@ struct FakeDesktop : Dialogs, SourceWindow, Viewers, Tray, EventPump {
     // Called at each call, after logging; lets a test act in the middle of
     // an operation (change the clipboard, close the source window).
     std::function<void(const std::string&)> on_call;
+    // Called whenever the operation lets events run: what happens on the
+    // desktop meanwhile (the focus moving to another window).
+    std::function<void()> on_pump;
 
     bool setpassword() override {
         note("password " + runtime.PasswordDialogCaption + " | " + runtime.PromptText);
@@ -112,7 +115,10 @@ struct FakeDesktop : Dialogs, SourceWindow, Viewers, Tray, EventPump {
         note(std::string("clear-item ") + (enabled ? "1" : "0"));
     }
 
-    void process_messages() override { ++pumped; }
+    void process_messages() override {
+        ++pumped;
+        if (on_pump) on_pump();
+    }
     void bring_to_front() override { note("front"); }
 
     // The log entries that start with one of `prefixes`, in order.
