@@ -17,9 +17,11 @@
 #include <limits>
 #include <utility>
 
+#include "automation/automation.h"
 #include "config/command_line.h"
 #include "shell/errormsg.h"
 #include "shell/placement.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile::shell {
 
@@ -348,6 +350,9 @@ void TfrmOptions::build_algorithms_tab() {
     for (OptionsRadioGroup* group : {rg_chainingmode, rg_hash, rg_algorithm}) group->setEnabled(false);
     b_reset = new QPushButton(QStringLiteral("Reset to defaults"), ts_algorithms);
     cb_hardcoremode = check_box("Hardcore mode", ts_algorithms);
+    rg_textencoding = new OptionsRadioGroup(
+        QStringLiteral(" Text and passwords as "),
+        {QStringLiteral("Windows-1252 where possible"), QStringLiteral("UTF-8 always")}, 1, ts_algorithms);
 
     auto* grid = new QGridLayout(ts_algorithms);
     grid->addWidget(cb_allowchanges, 0, 0, 1, 3);
@@ -357,6 +362,7 @@ void TfrmOptions::build_algorithms_tab() {
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(b_reset);
     buttons->addWidget(cb_hardcoremode);
+    buttons->addWidget(rg_textencoding);
     buttons->addStretch(1);
     grid->addLayout(buttons, 2, 0, 1, 2);
 }
@@ -429,6 +435,11 @@ void TfrmOptions::add_hints() {
                "settings you specify, then it is\r\nre-encrypted using AES+CBC+MD5.\r\nNote: this option requires "
                "and automatically\r\nenables the 'autoselect','autocopy', and\r\n'autopaste' options, and sends "
                "decrypted\r\ntext to the source window or internal viewer\r\nonly.");
+    add(rg_textencoding,
+        "The bytes that typed passwords and the text\r\nyou encrypt become. Windows-1252 where\r\npossible: as the "
+        "Windows build makes them,\r\nso blocks and passwords with accented\r\nletters work on both; text with "
+        "other\r\nletters (Cyrillic, Greek...) is UTF-8 either\r\nway. UTF-8 always: for exchange with\r\nprograms "
+        "that expect UTF-8 only.\r\nBlocks made either way open with either.");
     add(cb_overwritefile,
                "Use with care!\r\nAllows you to overwrite the\r\noriginal encrypted file with \r\nthe decrypted "
                "version.");
@@ -487,6 +498,7 @@ void TfrmOptions::fill() {
     cb_sendertag->setChecked(s.AddSenderTag);
     cb_nodecompress->setChecked(s.NoDecompress);
     cb_hardcoremode->setChecked(s.HardcoreMode);
+    rg_textencoding->setItemIndex(s.TextEncoding);
     cb_securewipe->setChecked(s.SecureWipe);
     hints_.add(rg_trayhint, strings_to_text(trayhint_help_lines(), 100));
     e_decryptviewer->setText(to_qstring(s.DecryptViewer));
@@ -605,8 +617,9 @@ void TfrmOptions::b_resetClick() {
 }
 
 void TfrmOptions::b_browseClick() {
-    const QString current = e_decryptviewer->text();
-    const QString start = QFileInfo(current).isAbsolute() ? QFileInfo(current).absolutePath() : QString();
+    const std::vector<std::string> words = split_command_line(to_bytes(e_decryptviewer->text()));
+    const QFileInfo current(words.empty() ? QString() : to_qstring(words.front()));
+    const QString start = current.isAbsolute() ? current.absolutePath() : QString();
     // Hidden without ending the modal run that the dialog is in.
     QWidget::setVisible(false);
     // The file dialog carries the options caption so that, while it is up,
@@ -616,21 +629,25 @@ void TfrmOptions::b_browseClick() {
                                                         QFileDialog::DontUseNativeDialog);
     show();
     if (chosen.isEmpty()) return;
-    e_decryptviewer->setText(chosen);
+    // The box holds a command line: a path with blanks or quotes is quoted
+    // so that it still starts the chosen program.
+    e_decryptviewer->setText(to_qstring(quote_command_word(to_bytes(chosen))));
     rg_decryptview->setItemIndex(kThirdItem);
 }
 
 void TfrmOptions::OKClick() {
     // Nothing is taken, and the hotkeys stay registered, until both timing
     // values are usable.
+    // 0 would run the window check without pause and a negative value
+    // never; a negative delay is no delay.
     const auto window_check = parse_whole_number(to_bytes(eb_windowcheck->text()));
-    if (!window_check) {
+    if (!window_check || *window_check < kMinWindowCheckMs) {
         show_message_window(kWindowCheckNotNumber, this);
         eb_windowcheck->setFocus();
         return;
     }
     const auto send_keys_delay = parse_whole_number(to_bytes(eb_sendkeysdelay->text()));
-    if (!send_keys_delay) {
+    if (!send_keys_delay || *send_keys_delay < 0) {
         show_message_window(kSendKeysDelayNotNumber, this);
         eb_sendkeysdelay->setFocus();
         return;
@@ -668,6 +685,7 @@ void TfrmOptions::OKClick() {
     s.Hash = rg_hash->itemIndex();
     s.Algorithm = rg_algorithm->itemIndex();
     s.HardcoreMode = cb_hardcoremode->isChecked();
+    s.TextEncoding = rg_textencoding->itemIndex() == kTextEncodingUtf8 ? kTextEncodingUtf8 : kTextEncodingWindows1252;
     s.OverwriteOriginal = cb_overwritefile->isChecked();
     s.SecureWipe = cb_securewipe->isChecked();
     s.Hints = cb_hints->isChecked();

@@ -27,8 +27,9 @@ class QTabWidget;
 namespace morvantile::shell {
 
 inline constexpr char kOptionsCaption[] = "Morvantile: change settings";
-inline constexpr char kWindowCheckNotNumber[] = "Window check must be a whole number of milliseconds.";
-inline constexpr char kSendKeysDelayNotNumber[] = "Sendkeys delay must be a whole number of milliseconds.";
+inline constexpr char kWindowCheckNotNumber[] = "Window check must be a whole number of milliseconds, 1 or more.";
+inline constexpr char kSendKeysDelayNotNumber[] =
+    "Sendkeys delay must be a whole number of milliseconds, 0 or more.";
 
 // The encrypted-file extension as typed, made usable: leading blanks, stars
 // and periods go ("*.txt" -> "txt"); nothing usable left gives "mvt".
@@ -126,6 +127,7 @@ public:
     OptionsRadioGroup* rg_chainingmode;
     OptionsRadioGroup* rg_hash;
     OptionsRadioGroup* rg_algorithm;
+    OptionsRadioGroup* rg_textencoding;
     QPushButton* b_reset;
     QCheckBox* cb_hardcoremode;
 

@@ -333,15 +333,15 @@ void TPasswordDlg::build() {
     // The model mirrors what the user types; texts the dialog puts into
     // the boxes itself do not come back.
     connect(pm_name, &QLineEdit::textEdited, this, [this](const QString& text) {
-        manager_->pm_nameChange(to_bytes(text));
+        manager_->pm_nameChange(typed_bytes(text, settings_.TextEncoding));
         refresh_manager();
     });
     connect(pm_password, &QLineEdit::textEdited, this, [this](const QString& text) {
-        WipedString bytes(to_bytes(text));
+        WipedString bytes(typed_bytes(text, settings_.TextEncoding));
         manager_->pm_passwordChange(bytes.s);
     });
     connect(Password, &QLineEdit::textEdited, this, [this](const QString& text) {
-        WipedString bytes(to_bytes(text));
+        WipedString bytes(typed_bytes(text, settings_.TextEncoding));
         manager_->PasswordChange(bytes.s);
     });
 }
@@ -453,10 +453,10 @@ std::string TPasswordDlg::take_password() {
     QString text = Password->text();
     std::string typed;
     // A password picked from the list and not edited keeps the bytes it
-    // was stored with, even those that are not UTF-8 (lists written by the
-    // Windows build); text typed here enters as UTF-8.
+    // was stored with, whichever form they have; text typed here becomes
+    // the Windows build's bytes where it can.
     QString stored = to_qstring(manager_->Password());
-    typed = stored == text ? manager_->Password() : to_bytes(text);
+    typed = stored == text ? manager_->Password() : typed_bytes(text, settings_.TextEncoding);
     wipe_qstring(stored);
     wipe_qstring(text);
     Password->clear();

@@ -39,9 +39,11 @@ public:
                  std::function<bool()> caps_lock_on = caps_lock_toggled);
     ~TPasswordDlg() override;
 
-    // After exec() returned Accepted: the text of the `Password` box as
-    // UTF-8 bytes (a password picked from the list and left as it is keeps
-    // its stored bytes); the box is emptied.
+    // After exec() returned Accepted: the text of the `Password` box as the
+    // bytes a typed password becomes (Windows-1252 where every character
+    // has a byte, as the TextEncoding option says; a password picked from
+    // the list and left as it is keeps its stored bytes); the box is
+    // emptied.
     std::string take_password();
 
     // How far down the dialog reaches now.

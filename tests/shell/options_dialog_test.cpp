@@ -2,8 +2,12 @@
 // called "slots", which Qt's keyword macro would swallow.
 #include "support/desktop_fakes.h"
 #include "shell/options_dialog.h"
+#include "automation/automation.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -238,7 +242,7 @@ TEST(OptionsDialog, OkTakesEverythingAndCallsBothCallbacks) {
     dlg.eb_optionshotkey->setText("");
     dlg.eb_exithotkey->setText("ctrl+shift+x");
     dlg.eb_windowcheck->setText("500");
-    dlg.eb_sendkeysdelay->setText("-20");
+    dlg.eb_sendkeysdelay->setText("0");
     for (QCheckBox* box : {dlg.cb_hotkeysenabled, dlg.cb_autoselect_e, dlg.cb_nosplash, dlg.cb_noconfig,
                            dlg.cb_confirmpassword, dlg.cb_usertf, dlg.cb_nodecompress, dlg.cb_overwritefile,
                            dlg.cb_securewipe, dlg.cb_hints, dlg.cb_allowchanges})
@@ -247,6 +251,7 @@ TEST(OptionsDialog, OkTakesEverythingAndCallsBothCallbacks) {
     dlg.rg_algorithm->button(8)->click();
     dlg.rg_hash->button(5)->click();
     dlg.rg_chainingmode->button(3)->click();
+    dlg.rg_textencoding->button(1)->click();
     dlg.rg_decryptview->button(1)->click();
     dlg.e_decryptviewer->setText("/usr/bin/gedit");
     dlg.eb_quote->setText("| ");
@@ -258,7 +263,8 @@ TEST(OptionsDialog, OkTakesEverythingAndCallsBothCallbacks) {
     expected.OptionsHotKeyString = "";
     expected.ExitHotKeyString = "ctrl+shift+x";
     expected.ActiveWindowCheckTime = 500;
-    expected.SendKeysDelay = -20;
+    expected.SendKeysDelay = 0;
+    expected.TextEncoding = 1;
     expected.HotKeysEnabled = true;
     expected.AutoSelect_e = true;
     expected.NoSplash = true;
@@ -327,14 +333,20 @@ TEST(OptionsDialog, TimingTextThatIsNoNumberKeepsTheDialogOpen) {
         QLineEdit* box;
         const char* message;
     } cases[] = {{dlg.eb_windowcheck, kWindowCheckNotNumber}, {dlg.eb_sendkeysdelay, kSendKeysDelayNotNumber}};
+    // Besides text that is no number: a window check of 0 would run without
+    // pause and a negative one never; a negative delay is no delay.
+    const std::map<QLineEdit*, QStringList> refused = {{dlg.eb_windowcheck, {"25O", "0", "-5"}},
+                                                       {dlg.eb_sendkeysdelay, {"25O", "-1"}}};
     for (const auto& c : cases) {
         const QString good = c.box->text();
-        c.box->setText("25O");
-        MessageCloser closer;
-        dlg.OK->click();
-        EXPECT_EQ(closer.texts, QStringList{QString::fromLatin1(c.message)});
-        EXPECT_TRUE(dlg.isVisible());
-        EXPECT_EQ(dlg.focusWidget(), c.box);
+        for (const QString& text : refused.at(c.box)) {
+            c.box->setText(text);
+            MessageCloser closer;
+            dlg.OK->click();
+            EXPECT_EQ(closer.texts, QStringList{QString::fromLatin1(c.message)}) << text.toStdString();
+            EXPECT_TRUE(dlg.isVisible());
+            EXPECT_EQ(dlg.focusWidget(), c.box);
+        }
         c.box->setText(good);
     }
     EXPECT_TRUE(f.settings == before);
@@ -383,9 +395,11 @@ TEST(OptionsDialog, RadioIndexAboveTheLastShowsTheLastAndNegativeShowsNone) {
 
 TEST(OptionsDialog, BrowseChoosesTheEditorWithoutEndingTheDialog) {
     ShellFixture f;
-    const std::string editor = f.folder / "editor";
+    // A folder name with a blank, as under /opt or a home folder often is.
+    std::filesystem::create_directory(f.folder / "My Editors");
+    const std::string editor = f.folder / "My Editors/edit";
     test::write_file(editor, "#!/bin/sh\n");
-    f.settings.DecryptViewer = f.folder / "gone";  // the browser starts in its folder
+    f.settings.DecryptViewer = quote_command_word(f.folder / "My Editors/gone");  // the browser starts there
     TfrmOptions dlg(f.context);
     bool options_hidden_meanwhile = false;
     bool file_dialog_seen = false;
@@ -423,7 +437,9 @@ TEST(OptionsDialog, BrowseChoosesTheEditorWithoutEndingTheDialog) {
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     EXPECT_TRUE(file_dialog_seen);
     EXPECT_TRUE(options_hidden_meanwhile);
-    EXPECT_EQ(f.settings.DecryptViewer, editor);
+    // Stored as a command line that starts the chosen program.
+    EXPECT_EQ(split_command_line(f.settings.DecryptViewer), std::vector<std::string>{editor});
+    EXPECT_EQ(f.settings.DecryptViewer, "'" + editor + "'");
     EXPECT_EQ(f.settings.DecryptView, 2);
 }
 

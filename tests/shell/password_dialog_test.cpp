@@ -322,14 +322,25 @@ TEST_F(PasswordDialogTest, DropDownStaysEmptyWhileAskingForTheListPassword) {
     EXPECT_EQ(open()->cbox_passwords->count(), 1);
 }
 
-TEST_F(PasswordDialogTest, TakePasswordGivesUtf8BytesAndEmptiesTheBox) {
+TEST_F(PasswordDialogTest, TakePasswordGivesTheWindowsBuildsBytesAndEmptiesTheBox) {
     auto dlg = open();
     type(dlg->Password, QString::fromUtf8("päss€"));
     QTest::keyClick(dlg->Password, Qt::Key_Return);  // OK is the default button
     EXPECT_EQ(dlg->result(), QDialog::Accepted);
-    EXPECT_EQ(dlg->take_password(), "p\xC3\xA4ss\xE2\x82\xAC");
+    EXPECT_EQ(dlg->take_password(), "p\xE4ss\x80");
     EXPECT_TRUE(dlg->Password->text().isEmpty());
     EXPECT_TRUE(dlg->manager().Password().empty());
+
+    // A character Windows-1252 lacks: the whole password is UTF-8.
+    auto cyrillic = open();
+    type(cyrillic->Password, QString::fromUtf8("päss Ж"));
+    EXPECT_EQ(cyrillic->take_password(), "p\xC3\xA4ss \xD0\x96");
+    // And always, with the option.
+    f.settings.TextEncoding = 1;
+    auto utf8 = open();
+    type(utf8->Password, QString::fromUtf8("päss"));
+    EXPECT_EQ(utf8->take_password(), "p\xC3\xA4ss");
+    f.settings.TextEncoding = 0;
 
     // OK with an empty box is accepted too.
     auto empty = open();
@@ -338,20 +349,32 @@ TEST_F(PasswordDialogTest, TakePasswordGivesUtf8BytesAndEmptiesTheBox) {
     EXPECT_EQ(empty->take_password(), "");
 }
 
-TEST_F(PasswordDialogTest, PickedPasswordKeepsItsStoredBytes) {
-    // A list written by the Windows build holds Windows-1252 bytes.
-    add_entry("400", "old", "caf\xE9");
+TEST_F(PasswordDialogTest, PickedPasswordKeepsItsStoredBytesAndNewEntriesAreStoredAsTyped) {
+    // A list written by an earlier Linux build holds UTF-8 bytes.
+    add_entry("400", "old", "caf\xC3\xA9");
     auto dlg = open();
     select(*dlg, QStringLiteral("old"));
     EXPECT_EQ(dlg->Password->text(), QString::fromUtf8("café"));
-    EXPECT_EQ(dlg->take_password(), "caf\xE9");
+    EXPECT_EQ(dlg->take_password(), "caf\xC3\xA9");
 
     // Edited, it is what the user typed.
     auto edited = open();
     select(*edited, QStringLiteral("old"));
     QTest::keyClick(edited->Password, Qt::Key_Backspace);
     type(edited->Password, QString::fromUtf8("é"));
-    EXPECT_EQ(edited->take_password(), "caf\xC3\xA9");
+    EXPECT_EQ(edited->take_password(), "caf\xE9");
+
+    // A new entry's name and password are kept as the Windows build keeps them.
+    f.settings.ShowPasswordManager = true;
+    auto adding = open();
+    adding->cb_edit->setChecked(true);
+    type(adding->pm_name, QString::fromUtf8("Bücher"));
+    type(adding->pm_password, QString::fromUtf8("Käse"));
+    QTest::mouseClick(adding->b_add, Qt::LeftButton);
+    const std::vector<std::string>& entries = f.lists.passwordlist;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1], "400B\xFC" "cher=K\xE4se");
+    EXPECT_EQ(adding->take_password(), "K\xE4se");
 }
 
 TEST_F(PasswordDialogTest, PlacementIsSavedOnCloseAndRestoredAtNextOpening) {

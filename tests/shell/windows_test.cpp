@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMimeData>
 #include <QScreen>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include "shell/placement.h"
 #include "shell/qt_clipboard.h"
 #include "shell/windows.h"
+#include "textcrypt/text_codec.h"
 #include "support/temp_files.h"
 
 namespace morvantile::shell {
@@ -31,6 +33,31 @@ TEST(TextConversion, ValidUtf8IsKeptAndAnythingElseIsReadAsWindows1252) {
     EXPECT_EQ(typed_bytes(QStringLiteral("M\u00fcller \u20ac"), 0), "M\xfcller \x80");
     EXPECT_EQ(typed_bytes(QStringLiteral("M\u00fcller \u0416"), 0), "M\xc3\xbcller \xd0\x96");
     EXPECT_EQ(typed_bytes(QStringLiteral("M\u00fcller"), 1), "M\xc3\xbcller");
+}
+
+TEST(MessageWindow, KeepsTheLinesOfALaidOutMessage) {
+    // The hint after a failed decryption is laid out line by line.
+    Tmessagedlg dialog(hint_text(kDecompressionHint));
+    dialog.show();
+    auto* label = dialog.findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    const QFontMetrics metrics(label->font());
+    const QStringList lines = label->text().split(QLatin1Char('\n'));
+    for (const QString& line : lines)
+        EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width()) << line.toStdString();
+    EXPECT_LE(label->heightForWidth(label->width()), metrics.lineSpacing() * (lines.size() + 1));
+
+    // A short message keeps the window's usual size; a very long line wraps
+    // within the screen instead of widening the window past it.
+    Tmessagedlg small(QStringLiteral("Could not switch to source window"));
+    small.show();
+    EXPECT_LE(small.findChild<QLabel*>()->width(), 460);
+    Tmessagedlg huge(QString(5000, QLatin1Char('x')));
+    huge.show();
+    EXPECT_LE(huge.width(), QGuiApplication::primaryScreen()->availableGeometry().width());
+    dialog.accept();
+    small.accept();
+    huge.accept();
 }
 
 TEST(OwnDialogs, AnOpenDialogIsFoundByItsCaptionAndOthersAreNot) {
