@@ -18,7 +18,7 @@ packages=(
   # The end-to-end tests: a throw-away X11 desktop with a system tray, a real
   # editor as the other program, and tools that type, click and read the
   # clipboard like a person.
-  xvfb openbox trayer xdotool xclip mousepad x11-utils x11-xkb-utils x11-xserver-utils imagemagick python3
+  xvfb openbox trayer xdotool xclip mousepad featherpad x11-utils x11-xkb-utils x11-xserver-utils imagemagick python3
 )
 
 SUDO=""

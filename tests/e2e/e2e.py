@@ -14,6 +14,7 @@ import argparse
 import ctypes
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -208,10 +209,24 @@ def message_text(window):
 
 # ---------------------------------------------------------------- programs
 
+def as_typed(text):
+    """The bytes the program makes of a typed or copied text: Windows-1252
+    when every character has a byte there, as the Windows build has them,
+    else UTF-8."""
+    try:
+        return text.encode("cp1252")
+    except UnicodeEncodeError:
+        return text.encode("utf-8")
+
+
 def cli(*args, stdin_text="", password=PASSWORD):
-    env = dict(os.environ, MORVANTILE_PASSWORD=password)
-    result = run(CLI, *args, input_text=stdin_text.encode(), env=env, check_rc=False, timeout=20)
-    return result.returncode, result.stdout.decode("utf-8", errors="replace")
+    """morvantile-cli with the password's bytes as given (str as UTF-8, or
+    bytes); its output as bytes, which it passes through unchanged."""
+    env = dict(os.environb)
+    env[b"MORVANTILE_PASSWORD"] = password if isinstance(password, bytes) else password.encode()
+    data = stdin_text if isinstance(stdin_text, bytes) else stdin_text.encode()
+    result = run(CLI, *args, input_text=data, env=env, check_rc=False, timeout=20)
+    return result.returncode, result.stdout
 
 
 def decrypts_to(block, expected, *options, password=PASSWORD):
@@ -220,20 +235,29 @@ def decrypts_to(block, expected, *options, password=PASSWORD):
     holds; pasted back they turn into the editor's own line ends again."""
     rc, out = cli("decrypt", *options, stdin_text=block, password=password)
     check(rc == 0, f"morvantile-cli decrypt {' '.join(options)} failed on {block!r}")
-    crlf = expected.replace("\n", "\r\n")
+    crlf = as_typed(expected.replace("\n", "\r\n"))
     check(out == crlf, f"the block decrypts to {out!r}, not {crlf!r}")
 
 
-class Editor:
-    """A mousepad window holding a file; standalone, so each test owns it."""
+# Editors of two toolkits, each started as a window of its own: the command
+# and the caption its window gets for a file.
+EDITORS = {
+    "mousepad": (["mousepad", "--disable-server"], lambda path, name: f"{name} - Mousepad"),  # GTK 3
+    "featherpad": (["featherpad", "--standalone"], lambda path, name: f"^{path}$"),          # Qt
+}
 
-    def __init__(self, workdir, text, name="note.txt"):
+
+class Editor:
+    """An editor window holding a file; standalone, so each test owns it."""
+
+    def __init__(self, workdir, text, name="note.txt", program="mousepad"):
         self.path = os.path.join(workdir, name)
         with open(self.path, "w", encoding="utf-8") as f:
             f.write(text)
-        self.proc = subprocess.Popen(["mousepad", "--disable-server", self.path], stdout=subprocess.DEVNULL,
+        command, caption = EDITORS[program]
+        self.proc = subprocess.Popen([*command, self.path], stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
-        self.window = wait_window(f"{name} - Mousepad", 20)
+        self.window = wait_window(caption(self.path, name), 20)
         activate(self.window)
 
     def text(self):
@@ -357,15 +381,15 @@ def wait_paste(editor, what):
     wait_quiet()
 
 
-def encrypted_in_editor(home, sections, retain=False):
+def encrypted_in_editor(home, sections, retain=False, program="mousepad", password=PASSWORD):
     """The tray program and an editor whose text the encrypt hotkey has just
     replaced by a block: (app, editor, block)."""
     app = Morvantile(home, sections)
-    editor = Editor(home, TEXT)
+    editor = Editor(home, TEXT, program=program)
     check(editor.text() == TEXT, "the editor holds the text")
     time.sleep(0.5)  # the window check remembers the editor
     chord(ENCRYPT)
-    answer_password(retain=retain)
+    answer_password(password, retain=retain)
     wait_paste(editor, "the block pasted into the editor")
     return app, editor, editor.text()
 
@@ -403,6 +427,7 @@ def scenario_hardcore_and_master(home):
     decrypts_to(block, TEXT, "--hardcore")
     # One pass of the default suite opens only the outer layer.
     rc, inner = cli("decrypt", stdin_text=block)
+    inner = inner.decode()
     check(rc == 0 and inner != block, "the outer layer opens alone")
     decrypts_to(inner, TEXT)
 
@@ -548,6 +573,16 @@ def scenario_messages_and_instances(home):
     editor.close()
     app.stop()
 
+    # An option of Qt's own is no parameter of the program: it is reported,
+    # not silently taken.
+    app = Morvantile(home, options(), args=("-reverse",), wait_ready=False)
+    message = wait_dialog("Morvantile: error!", 15)
+    shown = message_text(message)
+    check("Command line error." in shown, f"the command-line error: {shown!r}")
+    key("Return")
+    check(app.ended(5) == 1, "the program ends after the command-line error")
+    app.stop()
+
 
 def file_dialog(caption, path):
     dialog = wait_dialog(caption)
@@ -648,7 +683,7 @@ def scenario_password_manager(home):
         stored = f.read()
     check(entry_password not in stored and "work" not in stored, "the list is stored encrypted")
     rc, listed = cli("passwords", "--config", app.ini, password=list_password)
-    check(rc == 0 and "work" in listed, f"morvantile-cli lists the entry: {listed!r}")
+    check(rc == 0 and b"work" in listed, f"morvantile-cli lists the entry: {listed!r}")
 
     # The next start asks for the list password; the entry is there to pick.
     editor.close()
@@ -667,6 +702,79 @@ def scenario_password_manager(home):
     wait_for(lambda: dialog not in windows_named("Morvantile: enter password"), "the dialog to close", 5)
     wait_paste(editor, "the block pasted")
     decrypts_to(editor.text(), TEXT, password=entry_password)
+    editor.close()
+    app.stop()
+
+
+def scenario_featherpad_windows_interop(home):
+    """A Qt editor, and a password and text with umlauts that must give the
+    same bytes as on Windows."""
+    password = "M\u00fcller"
+    # A German keyboard, on which the user types the umlaut with its own key.
+    run("setxkbmap", "de")
+    app, editor, block = encrypted_in_editor(home, options(), program="featherpad", password=password)
+    check(block != TEXT and "[-START" not in block, f"a bare block replaced the text: {block!r}")
+    # The Windows build hashes the password's Windows-1252 bytes.
+    decrypts_to(block, TEXT, password=password.encode("cp1252"))
+
+    chord(DECRYPT)
+    answer_password(password)
+    wait_text(editor.window, TEXT, "the decrypt hotkey restores the text exactly")
+
+    # A block from the Windows build (its bytes, its password's bytes) and
+    # one from a build that hashed UTF-8 both open from the typed password.
+    note = "Gr\u00fc\u00dfe aus K\u00f6ln, 5 \u20ac\n"
+    for password_bytes in (password.encode("cp1252"), password.encode("utf-8")):
+        rc, foreign = cli("encrypt", stdin_text=note.replace("\n", "\r\n").encode("cp1252"),
+                          password=password_bytes)
+        check(rc == 0, "morvantile-cli encrypts")
+        activate(editor.window)
+        Clipboard.write(foreign.decode())
+        key("ctrl+a", "ctrl+v")
+        wait_text(editor.window, foreign.decode(), "the foreign block is in the editor")
+        chord(DECRYPT)
+        answer_password(password)
+        wait_text(editor.window, note, f"the block made with {password_bytes!r} opens")
+    check(not windows_named("Morvantile: error!"), "no message")
+    editor.close()
+    app.stop()
+
+
+def scenario_session_end(home):
+    """SIGTERM and SIGHUP, as at logout, write the configuration as Exit does."""
+    sections = options(misc__RevealPassword=0)
+    del sections["misc"]["Hints"]  # a key the file lacks, written at the end
+    app = Morvantile(home, sections)
+    editor = Editor(home, TEXT)
+    time.sleep(0.5)
+    # Changed in this session: Reveal in the password dialog is an option.
+    chord(ENCRYPT)
+    wait_dialog("Morvantile: enter password")
+    key("alt+v")
+    time.sleep(0.3)
+    key("Escape")
+    wait_gone("Morvantile: enter password")
+    app.proc.send_signal(signal.SIGTERM)
+    check(app.ended(10) == 0, "SIGTERM ends the program as Exit does")
+    with open(app.ini, encoding="utf-8") as f:
+        written = f.read()
+    check("RevealPassword=1" in written, "the change of the session is written")
+    check("Hints=" in written and "[Font]" in written, "every option is written")
+
+    # SIGHUP while the password dialog is still open: it closes, and the
+    # change made in it is kept too.
+    app = Morvantile(home)
+    activate(editor.window)
+    time.sleep(0.5)
+    chord(ENCRYPT)
+    wait_dialog("Morvantile: enter password")
+    key("alt+v")
+    time.sleep(0.3)
+    app.proc.send_signal(signal.SIGHUP)
+    check(app.ended(10) == 0, "SIGHUP ends the program, the open dialog too")
+    with open(app.ini, encoding="utf-8") as f:
+        check("RevealPassword=0" in f.read(), "the change made in the open dialog is written")
+    check(not editor.modified(), "nothing was typed into the editor")
     editor.close()
     app.stop()
 
