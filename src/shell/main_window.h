@@ -96,6 +96,8 @@ public:
     // window has finished; `from_outside` and the session manager lead to
     // end_session and save_for_session_end.
     void follow_session(TerminationSignals& from_outside);
+    // True once the program has been told to end.
+    bool ending() const { return exiting_; }
     // Parses and registers the four hotkeys, with a message for each that
     // is invalid or taken.
     bool registerhotkeys();
