@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 
 #include "cipher/wipe.h"
-#include "textcrypt/text_encoding.h"
 #include "textcrypt/password_list_cipher.h"
+#include "textcrypt/text_encoding.h"
 
 namespace morvantile {
 

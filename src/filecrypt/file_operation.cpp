@@ -3,10 +3,10 @@
 #include <memory>
 #include <optional>
 
+#include "cipher/wipe.h"
 #include "config/ascii.h"
 #include "filecrypt/file_codec.h"
 #include "filecrypt/secure_wipe.h"
-#include "cipher/wipe.h"
 #include "textcrypt/keyed_cipher.h"
 #include "textcrypt/text_encoding.h"
 
