@@ -9,8 +9,8 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
-#include <QSessionManager>
 #include <QRandomGenerator>
+#include <QSessionManager>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
