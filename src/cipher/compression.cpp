@@ -185,6 +185,38 @@ std::string decompress_buffer(const void* in, std::size_t n, std::size_t estimat
     return out;
 }
 
+std::string decompress_buffer_limited(const void* in, std::size_t n, std::size_t limit) {
+    std::size_t total = 0;
+    {
+        Inflater inflater;
+        z_stream& zs = inflater.zs;
+        const auto* next = static_cast<const Bytef*>(in);
+        std::size_t left = n;
+        std::string scratch(std::size_t{64} << 10, '\0');
+        try {
+            for (;;) {
+                feed(zs, next, left);
+                zs.next_out = reinterpret_cast<Bytef*>(scratch.data());
+                zs.avail_out = static_cast<uInt>(scratch.size());
+                const int rc = inflate(&zs, Z_NO_FLUSH);
+                total += scratch.size() - zs.avail_out;
+                if (total > limit) throw EDecompressedTooLarge();
+                if (rc == Z_STREAM_END) break;
+                if (rc < 0 || rc == Z_NEED_DICT) throw EDecompressionError();
+                if (zs.avail_in == 0 && left == 0 && zs.avail_out != 0) throw EDecompressionError();
+            }
+        } catch (...) {
+            wipe_string(scratch);
+            throw;
+        }
+        wipe_string(scratch);
+    }
+    // The second run gives exactly `total` bytes into room of that size
+    // (one byte more, so that zlib never stops for room before it has
+    // checked the stream's end).
+    return decompress_buffer(in, n, total + 1);
+}
+
 void compress_stream(TStream& src, TStream& dst) {
     src.set_position(0);
     const std::int64_t size = src.size();
@@ -196,12 +228,18 @@ void compress_stream(TStream& src, TStream& dst) {
 }
 
 void decompress_stream(TStream& src, TStream& dst) {
+    decompress_stream_limited(src, dst, std::numeric_limits<std::size_t>::max());
+}
+
+void decompress_stream_limited(TStream& src, TStream& dst, std::size_t limit) {
     const std::int64_t count = src.size() - src.position();
     if (count > 0) {
         WipedString packed;
         packed.s = read_exactly(src, static_cast<std::size_t>(count));
         WipedString plain;
-        plain.s = decompress_buffer(packed.s.data(), packed.s.size());
+        plain.s = limit == std::numeric_limits<std::size_t>::max()
+                      ? decompress_buffer(packed.s.data(), packed.s.size())
+                      : decompress_buffer_limited(packed.s.data(), packed.s.size(), limit);
         write_all(dst, plain.s);
     }
     dst.set_position(0);

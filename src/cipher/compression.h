@@ -42,6 +42,15 @@ std::string compress_buffer(const void* in, std::size_t n);
 // stream does, or that needs a preset dictionary, is an error.
 std::string decompress_buffer(const void* in, std::size_t n, std::size_t estimate = 0);
 
+// Inflates one zlib stream, as decompress_buffer, into at most `limit`
+// bytes; a stream that would give more throws EDecompressedTooLarge. The
+// stream is inflated twice: first only to count its output in a small
+// buffer, then into a buffer of exactly that size. A block a few MiB long
+// can inflate to gigabytes, and this way the memory taken is what the
+// caller allows, never more, and nothing large is allocated for data that
+// turns out to be no zlib stream (a wrong password).
+std::string decompress_buffer_limited(const void* in, std::size_t n, std::size_t limit);
+
 // Compresses the whole of `src`, from position 0 whatever its position, and
 // writes the result at the current position of `dst`.
 void compress_stream(TStream& src, TStream& dst);
@@ -51,5 +60,7 @@ void compress_stream(TStream& src, TStream& dst);
 // (also when `src` had nothing left). On failure nothing is written and
 // `dst` keeps its position.
 void decompress_stream(TStream& src, TStream& dst);
+// The same with the limit of decompress_buffer_limited.
+void decompress_stream_limited(TStream& src, TStream& dst, std::size_t limit);
 
 }  // namespace morvantile

@@ -31,6 +31,9 @@ public:
 };
 class ECompressionError : public EZlibError {};
 class EDecompressionError : public EZlibError {};
+// The stream inflates to more than the caller's limit; it may well be
+// valid, so this is no sign of a wrong password.
+class EDecompressedTooLarge : public EDecompressionError {};
 
 inline constexpr const char* kInvalidKeySize = "Invalid key size";
 inline constexpr const char* kDigestAllocFailed = "Unable to allocate sufficient memory for hash digest";

@@ -104,6 +104,9 @@ void read_options(const IniFile& ini, Settings& s) {
     s.DecryptViewer = ini.read_string(kMisc, "DecryptViewer", d.DecryptViewer);
     s.QuoteString = ini.read_string(kMisc, "QuoteString", d.QuoteString);
     s.FileExtension = ini.read_string(kMisc, "FileExtension", d.FileExtension);
+    // Another build knows no such key; a limit below 1 MiB is no limit to use.
+    const std::int32_t mib = ini.read_integer(kMisc, "MaxTextSize", d.MaxTextSize);
+    s.MaxTextSize = mib >= 1 ? mib : d.MaxTextSize;
 
     // The font reads on top of its current values; a style is only ever added.
     ViewerFontSettings& f = s.ViewerFont;
@@ -152,6 +155,7 @@ void write_options(IniFile& ini, const Settings& s) {
     ini.write_bool(kMisc, "ShowPasswordManager", s.ShowPasswordManager);
     ini.write_string(kMisc, "QuoteString", s.QuoteString);
     ini.write_string(kMisc, "FileExtension", s.FileExtension);
+    ini.write_integer(kMisc, "MaxTextSize", s.MaxTextSize);
     ini.write_string(kFont, "Name", s.ViewerFont.Name);
     ini.write_integer(kFont, "Size", s.ViewerFont.Size);
     ini.write_integer(kFont, "Color", s.ViewerFont.Color);
@@ -169,9 +173,11 @@ void ConfigFile::readinifile() {
     IniFile ini;
     try {
         ini = IniFile::load(runtime_.ConfigFileName);
-    } catch (const EIniFileError&) {
-        // Unreadable counts as missing; the writer will refuse to replace a
-        // file it cannot read.
+    } catch (const EIniFileError& e) {
+        // Read as missing, so the program runs on its defaults; the writer
+        // will refuse to replace a file it cannot read. The user is told
+        // why the options are not theirs.
+        errors_.show_error(std::string("Could not read the config file:\r\n") + e.what());
     }
     read_options(ini, settings_);
     if (settings_.NoConfig) return;

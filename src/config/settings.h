@@ -3,6 +3,7 @@
 // configuration file, so they keep the file's CamelCase spelling.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,6 +41,8 @@ inline constexpr std::string_view kDefaultExitHotKey = "ctrl+shift+f5";
 // The window check runs every ActiveWindowCheckTime ms: 0 would run it
 // without pause and a negative value never, so it is at least this.
 inline constexpr std::int32_t kMinWindowCheckMs = 1;
+
+inline constexpr std::int32_t kDefaultMaxTextSizeMiB = 256;
 
 // The member initialisers are the start values: what is in force whenever
 // the configuration file is not read. The configuration reader uses the
@@ -82,9 +85,13 @@ struct Settings {
     std::string DecryptViewer;
     std::string QuoteString = ">";
     std::string FileExtension = "mvt";
+    // The longest text to encrypt or to decrypt into, in MiB (at least 1):
+    // every text is held in memory several times over while it is worked on.
+    std::int32_t MaxTextSize = kDefaultMaxTextSizeMiB;
     ViewerFontSettings ViewerFont;
 
     CipherSetup cipher_setup() const { return {Algorithm, Hash, ChainingMode}; }
+    std::uint64_t max_text_size() const { return static_cast<std::uint64_t>(std::max(MaxTextSize, 1)) << 20; }
 
     friend bool operator==(const Settings&, const Settings&) = default;
 };

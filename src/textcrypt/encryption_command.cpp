@@ -173,14 +173,19 @@ bool EncryptionCommand::text_pass(char code, int pass, int passes, const CipherS
     // The inner block of a Hardcore message may still carry the separator
     // lines it was made with; nobody had the chance to cut them away.
     if (!encrypt && pass == 2) text = strip_separator_lines(text);
-    CodecResult result = encrypt ? encrypt_text(text, *cipher, settings_.AppendSeparator)
-                                 : decrypt_text(text, *cipher, !settings_.NoDecompress);
+    // The plaintext is held to the limit for texts; the Hardcore outer block
+    // around it may be larger.
+    const bool plaintext_pass = encrypt ? pass == 1 : pass == passes;
+    const std::uint64_t limit =
+        plaintext_pass ? settings_.max_text_size() : block_size_bound(settings_.max_text_size());
+    CodecResult result = encrypt ? encrypt_text(text, *cipher, settings_.AppendSeparator, limit)
+                                 : decrypt_text(text, *cipher, !settings_.NoDecompress, limit);
     cipher.release();
     // A block made with the other form of the password (its UTF-8 bytes,
     // say) opens too; the form that did is kept for a second pass.
     if (!encrypt)
         result = retry_with_other_form(std::move(result), text, suite, runtime_.CurrentPassword,
-                                       !settings_.NoDecompress);
+                                       !settings_.NoDecompress, limit);
     if (!result.ok()) {
         dialogs.show_error(result.message());
         return false;

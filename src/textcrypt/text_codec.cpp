@@ -1,9 +1,14 @@
 #include "textcrypt/text_codec.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "cipher/base64.h"
 #include "cipher/compression.h"
+#include "cipher/errors.h"
 #include "cipher/stream.h"
 #include "cipher/wipe.h"
 #include "config/settings.h"
@@ -11,6 +16,8 @@
 #include "textcrypt/text_encoding.h"
 
 namespace morvantile {
+
+static_assert(kDefaultMaxTextSize == std::uint64_t{kDefaultMaxTextSizeMiB} << 20);
 
 const std::string_view kDecompressionHint =
     "Is the text encrypted? Are your encryption settings correct?\r\n"
@@ -32,8 +39,37 @@ std::string_view codec_step_message(CodecStep step) {
         case CodecStep::MimeDecoding: return "Failed MIME decoding!";
         case CodecStep::Decryption: return "Failed decryption!";
         case CodecStep::Decompression: return kDecompressionHint;
+        case CodecStep::TooLarge: return "Text too large!";
+        case CodecStep::DecryptedTooLarge: return "Decrypted text too large!";
     }
     return {};
+}
+
+std::uint64_t block_size_bound(std::uint64_t limit) {
+    // A pass makes at most ~1.42 times its input (zlib's stored blocks,
+    // base64, a line end per 68 characters, "> " per line); two passes
+    // about twice. Three times leaves room to spare.
+    if (limit >= (kNoSizeLimit - 65536) / 3) return kNoSizeLimit;
+    return 3 * limit + 65536;
+}
+
+std::string size_text(std::uint64_t bytes) {
+    constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    double value = static_cast<double>(bytes);
+    int unit = -1;
+    while (value >= 1024 && unit < 3) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    // Whole numbers as such; others with one decimal, rounded down so that
+    // a size just past a limit never reads as the limit itself.
+    if (value == static_cast<double>(static_cast<std::uint64_t>(value)))
+        std::snprintf(text, sizeof text, "%llu %s", static_cast<unsigned long long>(value), kUnits[unit]);
+    else
+        std::snprintf(text, sizeof text, "%.1f %s", std::floor(value * 10) / 10, kUnits[unit]);
+    return text;
 }
 
 CodecResult CodecResult::success(std::string text) {
@@ -45,11 +81,21 @@ CodecResult CodecResult::success(std::string text) {
 CodecResult CodecResult::failure(CodecStep step) {
     CodecResult r;
     r.failed_ = step;
+    r.message_ = codec_step_message(step);
+    return r;
+}
+
+CodecResult CodecResult::size_limit_failure(CodecStep step, std::uint64_t limit, std::uint64_t size) {
+    CodecResult r = failure(step);
+    r.message_ += step == CodecStep::TooLarge ? "\r\nThe text is " + size_text(size) + "; texts"
+                                              : std::string("\r\nThe decrypted text would be larger; texts");
+    r.message_ += " may be up to " + size_text(limit) +
+                  "\r\n(MaxTextSize in the [misc] section of the configuration file).";
     return r;
 }
 
 CodecResult::CodecResult(CodecResult&& other) noexcept
-    : text_(std::move(other.text_)), failed_(other.failed_) {
+    : text_(std::move(other.text_)), message_(std::move(other.message_)), failed_(other.failed_) {
     wipe_string(other.text_);
 }
 
@@ -58,6 +104,7 @@ CodecResult& CodecResult::operator=(CodecResult&& other) noexcept {
         wipe_string(text_);
         text_ = std::move(other.text_);
         wipe_string(other.text_);
+        message_ = std::move(other.message_);
         failed_ = other.failed_;
     }
     return *this;
@@ -65,9 +112,7 @@ CodecResult& CodecResult::operator=(CodecResult&& other) noexcept {
 
 CodecResult::~CodecResult() { wipe_string(text_); }
 
-std::string_view CodecResult::message() const {
-    return failed_ ? codec_step_message(*failed_) : std::string_view{};
-}
+std::string_view CodecResult::message() const { return message_; }
 
 std::string CodecResult::take_text() {
     std::string out = std::move(text_);
@@ -96,13 +141,15 @@ std::string_view strip_separator_lines(std::string_view text) {
 }
 
 CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, std::string_view password,
-                         bool append_separators) {
+                         bool append_separators, std::uint64_t limit) {
     KeyedCipher cipher;
     if (auto failed = cipher.key(setup, password)) return CodecResult::failure(*failed);
-    return encrypt_text(plaintext, *cipher, append_separators);
+    return encrypt_text(plaintext, *cipher, append_separators, limit);
 }
 
-CodecResult encrypt_text(std::string_view plaintext, TBlockCipher& cipher, bool append_separators) {
+CodecResult encrypt_text(std::string_view plaintext, TBlockCipher& cipher, bool append_separators,
+                         std::uint64_t limit) {
+    if (plaintext.size() > limit) return CodecResult::size_limit_failure(CodecStep::TooLarge, limit, plaintext.size());
     TMemoryStream compressed;
     try {
         TViewStream source(plaintext);
@@ -134,30 +181,31 @@ CodecResult encrypt_text(std::string_view plaintext, TBlockCipher& cipher, bool 
 }
 
 CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::string_view password,
-                         bool decompress) {
+                         bool decompress, std::uint64_t limit) {
     KeyedCipher cipher;
     if (auto failed = cipher.key(setup, password)) return CodecResult::failure(*failed);
-    return decrypt_text(text, *cipher, decompress);
+    return decrypt_text(text, *cipher, decompress, limit);
 }
 
 CodecResult decrypt_text_either_form(std::string_view text, const CipherSetup& setup, std::string& password,
-                                     bool decompress) {
-    return retry_with_other_form(decrypt_text(text, setup, password, decompress), text, setup, password, decompress);
+                                     bool decompress, std::uint64_t limit) {
+    return retry_with_other_form(decrypt_text(text, setup, password, decompress, limit), text, setup, password,
+                                 decompress, limit);
 }
 
 CodecResult retry_with_other_form(CodecResult first, std::string_view text, const CipherSetup& setup,
-                                  std::string& password, bool decompress) {
+                                  std::string& password, bool decompress, std::uint64_t limit) {
     if (first.failed_step() != CodecStep::Decompression) return first;
     std::optional<std::string> other = other_password_form(password);
     if (!other) return first;
     WipedString other_form(std::move(*other));
-    CodecResult second = decrypt_text(text, setup, other_form.s, decompress);
+    CodecResult second = decrypt_text(text, setup, other_form.s, decompress, limit);
     if (!second.ok()) return first;
     password.swap(other_form.s);
     return second;
 }
 
-CodecResult decrypt_text(std::string_view text, TBlockCipher& cipher, bool decompress) {
+CodecResult decrypt_text(std::string_view text, TBlockCipher& cipher, bool decompress, std::uint64_t limit) {
     TMemoryStream decoded;
     try {
         TViewStream source(text);
@@ -181,7 +229,9 @@ CodecResult decrypt_text(std::string_view text, TBlockCipher& cipher, bool decom
     if (decrypted.size() == 0) return CodecResult::success({});
     TMemoryStream plain;
     try {
-        decompress_stream(decrypted, plain);
+        decompress_stream_limited(decrypted, plain, static_cast<std::size_t>(std::min<std::uint64_t>(limit, SIZE_MAX)));
+    } catch (const EDecompressedTooLarge&) {
+        return CodecResult::size_limit_failure(CodecStep::DecryptedTooLarge, limit);
     } catch (...) {
         return CodecResult::failure(CodecStep::Decompression);
     }
@@ -189,11 +239,11 @@ CodecResult decrypt_text(std::string_view text, TBlockCipher& cipher, bool decom
 }
 
 CodecOptions codec_options(const Settings& s) {
-    return {s.cipher_setup(), s.HardcoreMode, s.AppendSeparator, !s.NoDecompress};
+    return {s.cipher_setup(), s.HardcoreMode, s.AppendSeparator, !s.NoDecompress, s.max_text_size()};
 }
 
 CodecResult encrypt_message(std::string_view plaintext, std::string_view password, const CodecOptions& options) {
-    CodecResult inner = encrypt_text(plaintext, options.setup, password, options.append_separators);
+    CodecResult inner = encrypt_text(plaintext, options.setup, password, options.append_separators, options.max_size);
     if (!options.hardcore || !inner.ok()) return inner;
     return encrypt_text(inner.text(), kHardcoreSuite, password, options.append_separators);
 }
@@ -201,10 +251,13 @@ CodecResult encrypt_message(std::string_view plaintext, std::string_view passwor
 CodecResult decrypt_message(std::string_view text, std::string_view password, const CodecOptions& options) {
     // The inner pass starts with the form of the password that opened the outer one.
     WipedString form{std::string(password)};
-    if (!options.hardcore) return decrypt_text_either_form(text, options.setup, form.s, options.decompress);
-    CodecResult outer = decrypt_text_either_form(text, kHardcoreSuite, form.s, options.decompress);
+    if (!options.hardcore)
+        return decrypt_text_either_form(text, options.setup, form.s, options.decompress, options.max_size);
+    CodecResult outer = decrypt_text_either_form(text, kHardcoreSuite, form.s, options.decompress,
+                                                 block_size_bound(options.max_size));
     if (!outer.ok()) return outer;
-    return decrypt_text_either_form(strip_separator_lines(outer.text()), options.setup, form.s, options.decompress);
+    return decrypt_text_either_form(strip_separator_lines(outer.text()), options.setup, form.s, options.decompress,
+                                    options.max_size);
 }
 
 }  // namespace morvantile

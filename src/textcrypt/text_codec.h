@@ -8,6 +8,7 @@
 // setting and compression setting.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,8 +35,29 @@ enum class CodecStep {
     MimeDecoding,
     Decryption,
     Decompression,
+    // Beyond the size limit for texts: the plaintext to encrypt, or what a
+    // block decrypts to.
+    TooLarge,
+    DecryptedTooLarge,
 };
 
+// Texts are held in memory several times over while they are worked on, so
+// they have a limit (MaxTextSize): a block of a few MiB can decompress to
+// gigabytes.
+inline constexpr std::uint64_t kDefaultMaxTextSize = std::uint64_t{256} << 20;
+inline constexpr std::uint64_t kNoSizeLimit = UINT64_MAX;
+
+// The longest text that a block of a plaintext of up to `limit` bytes can
+// be: base64 lines with quote marks, separators, and a Hardcore outer pass
+// around all that. Used for the input of a decryption and for what its
+// first (outer) pass gives.
+std::uint64_t block_size_bound(std::uint64_t limit);
+
+// "300 MiB", "12 KiB", "100 bytes": a size as people read it.
+std::string size_text(std::uint64_t bytes);
+
+// The message of a step; for the two size steps without the sizes, which
+// the failure itself carries (size_limit_failure).
 std::string_view codec_step_message(CodecStep step);
 
 // The message of a failed decompression, which is how a wrong password,
@@ -48,6 +70,9 @@ class CodecResult {
 public:
     static CodecResult success(std::string text);
     static CodecResult failure(CodecStep step);
+    // A text beyond the limit; the message says how large it is (when known)
+    // and what the limit is.
+    static CodecResult size_limit_failure(CodecStep step, std::uint64_t limit, std::uint64_t size = 0);
 
     CodecResult(CodecResult&& other) noexcept;
     CodecResult& operator=(CodecResult&& other) noexcept;
@@ -63,6 +88,7 @@ public:
 private:
     CodecResult() = default;
     std::string text_;
+    std::string message_;
     std::optional<CodecStep> failed_;
 };
 
@@ -76,16 +102,18 @@ std::string end_separator();
 // when it has them; otherwise `text` itself.
 std::string_view strip_separator_lines(std::string_view text);
 
-// One encryption pass.
+// One encryption pass; a plaintext longer than `limit` is refused.
 CodecResult encrypt_text(std::string_view plaintext, const CipherSetup& setup, std::string_view password,
-                         bool append_separators);
+                         bool append_separators, std::uint64_t limit = kNoSizeLimit);
 
 // One decryption pass over the whole text: characters outside the base64
 // alphabet are skipped wherever they stand, so re-wrapped, indented and
 // quoted blocks decrypt; separator lines left in do not (they hold letters).
 // With `decompress` false the decrypted zlib stream is returned as it is.
+// A block that would decompress to more than `limit` bytes is refused,
+// with memory for no more than that taken.
 CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::string_view password,
-                         bool decompress);
+                         bool decompress, std::uint64_t limit = kNoSizeLimit);
 
 // A decryption pass that, when it fails at decompression (which is how a
 // wrong password shows itself), tries the other form of a password with
@@ -94,16 +122,18 @@ CodecResult decrypt_text(std::string_view text, const CipherSetup& setup, std::s
 // block, it is left in `password`, so that the rest of the operation uses
 // it; when neither does, the first failure is the one returned.
 CodecResult decrypt_text_either_form(std::string_view text, const CipherSetup& setup, std::string& password,
-                                     bool decompress);
+                                     bool decompress, std::uint64_t limit = kNoSizeLimit);
 // The same retry after a first attempt that the caller made itself.
 CodecResult retry_with_other_form(CodecResult first, std::string_view text, const CipherSetup& setup,
-                                  std::string& password, bool decompress);
+                                  std::string& password, bool decompress, std::uint64_t limit = kNoSizeLimit);
 
 // The same passes with a cipher that the caller has built and keyed for the
 // suite already (the encryption command keys it before it reads the
 // clipboard). The cipher serves exactly this one pass.
-CodecResult encrypt_text(std::string_view plaintext, TBlockCipher& keyed, bool append_separators);
-CodecResult decrypt_text(std::string_view text, TBlockCipher& keyed, bool decompress);
+CodecResult encrypt_text(std::string_view plaintext, TBlockCipher& keyed, bool append_separators,
+                         std::uint64_t limit = kNoSizeLimit);
+CodecResult decrypt_text(std::string_view text, TBlockCipher& keyed, bool decompress,
+                         std::uint64_t limit = kNoSizeLimit);
 
 // What a whole text operation needs from the options.
 struct CodecOptions {
@@ -111,6 +141,8 @@ struct CodecOptions {
     bool hardcore = false;
     bool append_separators = false;
     bool decompress = true;
+    // The longest plaintext, to encrypt or as decrypted.
+    std::uint64_t max_size = kDefaultMaxTextSize;
 };
 
 CodecOptions codec_options(const Settings& s);
@@ -120,7 +152,8 @@ CodecOptions codec_options(const Settings& s);
 // block keeps its separators inside the outer one; decryption cuts them from
 // the intermediate text, which no user has had the chance to cut. Each
 // decryption pass tries the other form of the password as
-// decrypt_text_either_form does.
+// decrypt_text_either_form does. The plaintext is held to
+// `options.max_size`; the Hardcore outer pass to the block_size_bound of it.
 CodecResult encrypt_message(std::string_view plaintext, std::string_view password, const CodecOptions& options);
 CodecResult decrypt_message(std::string_view text, std::string_view password, const CodecOptions& options);
 
