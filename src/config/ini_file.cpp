@@ -147,10 +147,15 @@ std::string IniFile::serialize() const {
 }
 
 IniFile IniFile::load(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return IniFile();
-        fail("Cannot open the settings file", path, errno);
+    int fd = -1;
+    try {
+        // A FIFO or a device given as the file is refused at once, never
+        // waited on.
+        fd = open_regular_for_reading(path);
+    } catch (const EFileError& e) {
+        if (e.error() == ENOENT) return IniFile();
+        if (e.error() == 0) throw EIniFileError(e.what());
+        fail("Cannot open the settings file", path, e.error());
     }
     std::string text;
     char buf[65536];

@@ -40,6 +40,8 @@ template <class Step>
 auto at(CodecStage stage, Step step) -> decltype(step()) {
     try {
         return step();
+    } catch (const EFileError& e) {
+        throw EFileCodecError(stage, e.error());
     } catch (...) {
         throw EFileCodecError(stage);
     }
@@ -85,6 +87,12 @@ std::string_view codec_failure_message(bool encrypting, CodecStage stage) {
         case CodecStage::Decompress: return kFileDecompressFailed;
         default: return kFileDecryptIoError;
     }
+}
+
+std::string codec_failure_text(bool encrypting, const EFileCodecError& e) {
+    std::string text(codec_failure_message(encrypting, e.stage));
+    if (e.error != 0) text += "\r\n" + system_reason(e.error);
+    return text;
 }
 
 void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events) {
@@ -172,22 +180,28 @@ PosixFileSystem& posix() {
     return fs;
 }
 
-std::string stream_error(const std::string& name) { return std::string(kFileStreamCreation) + name; }
+std::string stream_error(const std::string& name, const std::exception& e) {
+    return std::string(kFileStreamCreation) + name + reason_line(e);
+}
 
-// The source must exist, and must not be reachable as the destination
-// through any path: replacing it would destroy the only copy.
+// The source must be a regular file, and must not be reachable as the
+// destination through any path: replacing it would destroy the only copy.
+// The destination must be something a regular file may replace.
 Failure check_paths(const std::string& in, const std::string& out) {
     struct stat st {};
-    if (::stat(in.c_str(), &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? std::string(kFileNotFound) : stream_error(in);
+    if (::stat(in.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return std::string(kFileNotFound);
+        return stream_error(in, EFileError(in, errno));
+    }
+    if (std::optional<std::string> kind = special_file_kind(in)) return not_a_regular_file(in, *kind);
     const FileId source{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     if (in == out || posix().identity(out) == source) return std::string(kFileOverwriteSource);
+    if (std::optional<std::string> kind = special_file_kind(out)) return not_a_regular_file(out, *kind);
     return std::nullopt;
 }
 
-// The destination while it is written: a temporary file in the folder of
-// the destination (so the final rename cannot cross file systems), removed
-// unless commit() has put it in place.
+// The destination while it is written: a pending file in the folder of the
+// destination, which gets the destination's name only in commit().
 class PendingOutput {
 public:
     explicit PendingOutput(const std::string& out) : target_(out) {
@@ -197,32 +211,21 @@ public:
             if (!ec) target_ = resolved.string();
         }
     }
-    ~PendingOutput() { discard(); }
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
 
-    // Removes what has been written so far.
-    void discard() {
-        file_.reset();
-        if (!temp_.empty()) posix().remove(temp_);
-        temp_.clear();
-    }
+    // Forgets what has been written so far.
+    void discard() { file_.reset(); }
 
     File& open() {
-        const std::string folder = std::filesystem::path(target_).parent_path().string();
-        std::string name = (folder.empty() ? "." : folder) + "/.morvantile-XXXXXX";
-        file_ = posix().create_unique(name);
-        temp_ = name;
+        file_ = posix().create_pending(target_);
         return *file_;
     }
 
     void commit() {
         file_->sync();
+        file_->link(target_, true);
         file_->close();
-        if (!posix().rename(temp_, target_, true)) throw EFileError("cannot rename " + temp_);
-        temp_.clear();
         // The file is complete under its name; a folder that cannot be
-        // synced only risks the rename in a crash, which leaves OUT as it was.
+        // synced only risks the name in a crash, which leaves OUT as it was.
         try {
             posix().sync_folder(target_);
         } catch (const EFileError&) {
@@ -231,8 +234,7 @@ public:
 
 private:
     std::string target_;
-    std::string temp_;
-    std::unique_ptr<File> file_;
+    std::unique_ptr<PendingFile> file_;
 };
 
 template <class Codec>
@@ -244,23 +246,23 @@ Failure file_command(const std::string& in, const std::string& out, const Cipher
         std::unique_ptr<File> source;
         try {
             source = posix().open_read(in);
-        } catch (...) {
-            return stream_error(in);
+        } catch (const EFileError& e) {
+            return stream_error(in, e);
         }
         File* file = nullptr;
         try {
             file = &dest.open();
-        } catch (...) {
-            return stream_error(out);
+        } catch (const EFileError& e) {
+            return stream_error(out, e);
         }
         KeyedCipher cipher;
         if (cipher.key(setup, key)) return std::string(encrypting ? kFileEncryptFailed : kFileDecryptFailed);
         try {
             codec(*source, *file, *cipher, CodecEvents{});
         } catch (const EFileCodecError& e) {
-            return std::string(codec_failure_message(encrypting, e.stage));
-        } catch (...) {
-            return std::string(encrypting ? kFileEncryptIoError : kFileDecryptIoError);
+            return codec_failure_text(encrypting, e);
+        } catch (const std::exception& e) {
+            return std::string(encrypting ? kFileEncryptIoError : kFileDecryptIoError) + reason_line(e);
         }
         return std::nullopt;
     };
@@ -277,8 +279,8 @@ Failure file_command(const std::string& in, const std::string& out, const Cipher
     if (failure) return failure;
     try {
         dest.commit();
-    } catch (...) {
-        return stream_error(out);
+    } catch (const std::exception& e) {
+        return stream_error(out, e);
     }
     return std::nullopt;
 }

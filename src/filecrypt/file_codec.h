@@ -45,14 +45,19 @@ enum class CodecStage { ReadSource, Compress, Encrypt, Decrypt, Decompress, Writ
 
 class EFileCodecError : public std::runtime_error {
 public:
-    explicit EFileCodecError(CodecStage s) : std::runtime_error("file codec"), stage(s) {}
+    explicit EFileCodecError(CodecStage s, int system_error = 0)
+        : std::runtime_error("file codec"), stage(s), error(system_error) {}
     CodecStage stage;
+    int error;  // the errno of a read or write that failed, else 0
 };
 
 // The message for a stage. Read and write errors are reported as such,
 // never as a wrong password; an unreadable source while encrypting is
 // "Failed to compress file!".
 std::string_view codec_failure_message(bool encrypting, CodecStage stage);
+// The same with the system's reason on a line of its own, when there is one
+// ("No space left on device").
+std::string codec_failure_text(bool encrypting, const EFileCodecError& e);
 
 struct CodecEvents {
     // Once, when the first data reaches the second step: the cipher while
@@ -71,14 +76,16 @@ void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, co
 void decrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events = {});
 
 // The command-line tool's file commands. Both return nullopt on success,
-// else the message to show. `out_path` must not name `in_path` (by path,
-// link or another route to the same file). The result is written to a
-// temporary file beside `out_path` and renamed over it only when complete
-// and flushed to the disk, so a failure (a wrong password included) leaves
-// an existing `out_path` as it was and creates nothing. A symbolic link at
-// `out_path` has its target replaced, not the link. A file that does not
-// decompress under `password` is tried once more with the password's other
-// form (text_encoding.h).
+// else the message to show. `in_path` must be a regular file; `out_path`
+// must not name `in_path` (by path, link or another route to the same
+// file) and must not be a folder, a FIFO, a device or a link to nothing.
+// The result is written to a pending file (file_system.h) in the folder of
+// `out_path` and given that name only when complete and flushed to the
+// disk, so a failure (a wrong password included), an interruption or a
+// kill leaves an existing `out_path` as it was and creates nothing. A
+// symbolic link at `out_path` has its target replaced, not the link. A file
+// that does not decompress under `password` is tried once more with the
+// password's other form (text_encoding.h).
 inline constexpr std::string_view kFileOverwriteSource = "Overwriting source file not permitted.";
 std::optional<std::string> encrypt_file(const std::string& in_path, const std::string& out_path,
                                         const CipherSetup& setup, std::string_view password);

@@ -1,5 +1,6 @@
 #include "filecrypt/file_operation.h"
 
+#include <cerrno>
 #include <memory>
 #include <optional>
 
@@ -88,6 +89,8 @@ bool FileOperation::run(KeyedCipher& cipher, std::string& password) {
     source_ = *chosen;
     if (!fs_.file_exists(source_) && !fs_.directory_exists(source_)) return fail(kFileNotFound);
 
+    if (std::optional<std::string> kind = fs_.special_kind(source_)) return fail(not_a_regular_file(source_, *kind));
+
     if (!overwrite_original_) {
         events_.bring_to_front();
         const std::optional<std::string> saved = dialogs_.save_file(
@@ -103,25 +106,22 @@ bool FileOperation::run(KeyedCipher& cipher, std::string& password) {
             if (fs_.file_exists(destination_) && !confirm_overwrite(destination_)) return false;
         }
         if (refers_to_source(destination_)) return fail(kFileSourceRefused);
-        // The result is written beside the chosen file and put in its place
-        // only when complete: a file the user agreed to replace is not lost
-        // when the operation then fails (a wrong password, a full disk).
+        // A FIFO or a device is not replaced by a plain file, nor is a link
+        // to nothing (the result would land where the link stood).
+        if (std::optional<std::string> kind = fs_.special_kind(destination_))
+            return fail(not_a_regular_file(destination_, *kind));
         final_ = destination_;
-        destination_ += kTemporarySuffix;
     } else {
         destination_ = source_ + std::string(kTemporarySuffix);
         final_ = encrypting ? source_ + "." + ext : decrypted_name(source_, ext);
+        // A temporary file left by an earlier operation may hold the only
+        // copy of that operation's data, so it is never replaced.
+        if (fs_.file_exists(destination_) || fs_.special_kind(destination_))
+            return fail(text(kFileStreamCreation, destination_, "\r\n", system_reason(EEXIST)));
     }
 
     if (!write_result(cipher, password)) return false;
-    return overwrite_original_ ? replace_source() : put_in_place();
-}
-
-bool FileOperation::put_in_place() {
-    if (!fs_.rename(destination_, final_, true))
-        return fail(rename_failed(destination_, final_));
-    sync_folder_after_rename();
-    return true;
+    return overwrite_original_ ? replace_source() : true;
 }
 
 void FileOperation::sync_folder_after_rename() {
@@ -148,8 +148,8 @@ bool FileOperation::write_result(KeyedCipher& cipher, std::string& password) {
         if (std::optional<std::string> other = other_password_form(password)) {
             WipedString other_form(std::move(*other));
             KeyedCipher retry;
-            if (!retry.key(settings_.cipher_setup(), other_form.s) && fs_.remove(destination_)) {
-                destination_created_ = false;
+            if (!retry.key(settings_.cipher_setup(), other_form.s)) {
+                discard_unfinished();
                 const std::optional<std::string> second = transform(*retry);
                 if (!second) {
                     password.swap(other_form.s);
@@ -166,16 +166,18 @@ bool FileOperation::write_result(KeyedCipher& cipher, std::string& password) {
 
 std::optional<std::string> FileOperation::transform(TBlockCipher& cipher) {
     const bool encrypting = code_ == 'f';
-    std::unique_ptr<File> source, destination;
+    std::unique_ptr<File> source;
     try {
         source = fs_.open_read(source_);
-        // A temporary file left by an earlier operation may hold the only
-        // copy of that operation's data, so it is never reused.
-        destination = fs_.create(destination_, CreateMode::New);
-        destination_created_ = true;
-    } catch (...) {
-        return text(kFileStreamCreation, destination_);
+    } catch (const std::exception& e) {
+        return text(kFileStreamCreation, source_, reason_line(e));
     }
+    try {
+        unfinished_ = fs_.create_pending(destination_);
+    } catch (const std::exception& e) {
+        return text(kFileStreamCreation, destination_, reason_line(e));
+    }
+    PendingFile& destination = *unfinished_;
 
     auto hint = [this](std::string_view text) {
         tray_.set_hint(text);
@@ -186,20 +188,38 @@ std::optional<std::string> FileOperation::transform(TBlockCipher& cipher) {
         [this] { events_.process_messages(); }};
     hint(encrypting ? "Encrypting file: compressing..." : "Decrypting file: decrypting...");
     try {
-        if (encrypting) encrypt_file_data(*source, *destination, cipher, events);
-        else decrypt_file_data(*source, *destination, cipher, events);
+        if (encrypting) encrypt_file_data(*source, destination, cipher, events);
+        else decrypt_file_data(*source, destination, cipher, events);
         source->close();
         // The result must be on the disk, under its name, before the source
         // may go: after that it can be the only copy.
-        destination->sync();
-        destination->close();
+        destination.sync();
+        destination.link(destination_, /*replace=*/!overwrite_original_);
+        destination_created_ = overwrite_original_;
+        std::unique_ptr<PendingFile> named = std::move(unfinished_);
+        named->close();
         fs_.sync_folder(destination_);
     } catch (const EFileCodecError& e) {
-        return std::string(codec_failure_message(encrypting, e.stage));
-    } catch (...) {
-        return std::string(encrypting ? kFileEncryptIoError : kFileDecryptIoError);
+        return codec_failure_text(encrypting, e);
+    } catch (const std::exception& e) {
+        return text(encrypting ? kFileEncryptIoError : kFileDecryptIoError, reason_line(e));
     }
     return std::nullopt;
+}
+
+void FileOperation::discard_unfinished() {
+    if (!unfinished_) return;
+    // Part of a result may have reached the disk; with the wipe option it
+    // is overwritten before the space is given back.
+    if (secure_wipe_ && unfinished_->size() > 0) {
+        tray_.set_hint("Securely wiping temp file...");
+        events_.process_messages();
+        if (!secure_wipe(*unfinished_, destination_, tray_, events_)) {
+            if (overwrite_original_) dialogs_.show_error(text(kFileTemporaryCleanupFailed, destination_));
+            else dialogs_.message_box(kFileSaveCleanupFailed);
+        }
+    }
+    unfinished_.reset();
 }
 
 bool FileOperation::replace_source() {
@@ -232,6 +252,7 @@ bool FileOperation::replace_source() {
 }
 
 void FileOperation::cleanup(bool failed) {
+    discard_unfinished();
     // Once the replace phase has begun the temporary file may be the only
     // copy; a file this operation did not create is never touched.
     if (!failed || !destination_created_ || replace_started_ || !fs_.file_exists(destination_)) return;
@@ -244,8 +265,7 @@ void FileOperation::cleanup(bool failed) {
     } catch (...) {
     }
     if (removed) return;
-    if (overwrite_original_) dialogs_.show_error(text(kFileTemporaryCleanupFailed, destination_));
-    else dialogs_.message_box(kFileSaveCleanupFailed);
+    dialogs_.show_error(text(kFileTemporaryCleanupFailed, destination_));
 }
 
 }  // namespace morvantile

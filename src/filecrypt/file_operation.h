@@ -1,16 +1,19 @@
 // The body of a file operation of the encryption command ('f' encrypt a
 // file, 'g' decrypt one) and its clean-up in the command's end steps.
 //
-// The user picks the source in the open dialog. With "Replace original
-// file" off the result goes to a file picked in the save dialog: it is
-// written to that name + ".$ct" and renamed over it when complete. With the
-// option on, the result is written to source + ".$ct" beside the source, the
-// source is removed (wiped first with "Securely wipe files"), and the
-// temporary file is renamed to the final name. The result is flushed to the
-// disk before the source is touched, so the data is always in the source or
-// in the temporary file, whatever fails and whenever the machine stops.
+// The user picks the source in the open dialog. The result is written to a
+// pending file (file_system.h) that no name leads to until it is complete
+// and flushed to the disk, so an operation that fails, or a program that is
+// killed, never leaves part of a result under any name. With "Replace
+// original file" off the complete result takes the name picked in the save
+// dialog, replacing a file there in one step. With the option on it takes
+// the name source + ".$ct" beside the source; then the source is removed
+// (wiped first with "Securely wipe files") and the temporary file is
+// renamed to the final name. The data is always whole in the source or in
+// the temporary file, whatever fails and whenever the machine stops.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,10 +76,13 @@ private:
     bool refers_to_source(const std::string& name);
     bool write_result(KeyedCipher& cipher, std::string& password);
     // Writes the destination from the source through the cipher; the
-    // message of the failure, or nullopt when the result is on the disk.
+    // message of the failure, or nullopt when the result is on the disk
+    // under destination_.
     std::optional<std::string> transform(TBlockCipher& cipher);
+    // Overwrites (with "Securely wipe files") and lets go the output of an
+    // attempt that failed.
+    void discard_unfinished();
     bool replace_source();
-    bool put_in_place();
     void sync_folder_after_rename();
 
     char code_;
@@ -89,9 +95,12 @@ private:
     // As the options stood when the operation ran.
     bool overwrite_original_ = false;
     bool secure_wipe_ = false;
-    // destination_ is the file being written (always a ".$ct" name);
-    // final_ the name the result takes.
+    // destination_ is the name the complete result gets (the ".$ct" name
+    // with "Replace original file" on); final_ the name it ends up with.
     std::string source_, destination_, final_;
+    // The result while it has no name.
+    std::unique_ptr<PendingFile> unfinished_;
+    // A ".$ct" file of this operation is on the disk.
     bool destination_created_ = false;
     bool replace_started_ = false;
 };

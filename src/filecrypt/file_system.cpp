@@ -1,10 +1,13 @@
 #include "filecrypt/file_system.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +17,80 @@ namespace morvantile {
 namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::string& name, int err) {
-    throw EFileError(what + " " + name + ": " + std::strerror(err));
+    throw EFileError(what + " " + name + ": " + std::strerror(err), err);
+}
+
+const char* kind_of(mode_t mode) {
+    if (S_ISREG(mode)) return nullptr;
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    return "a special file";
+}
+
+// Opens `name` without waiting (a FIFO with no writer, a device) and keeps
+// the descriptor only when it is a regular file, in blocking mode again.
+int open_regular(const std::string& name, int flags, const char* what) {
+    const int fd = ::open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) fail(what, name, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        fail(what, name, err);
+    }
+    if (const char* kind = kind_of(st.st_mode)) {
+        ::close(fd);
+        throw EFileError(not_a_regular_file(name, kind));
+    }
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        const int err = errno;
+        ::close(fd);
+        fail(what, name, err);
+    }
+    return fd;
+}
+
+// The hidden stand-ins of pending files on file systems without unnamed
+// files, for the signal handlers. Slots are filled before they are marked
+// used, so a handler never sees half a name.
+struct PendingSlot {
+    volatile sig_atomic_t used = 0;
+    char path[PATH_MAX] = {};
+};
+PendingSlot g_pending[8];
+
+int remember_pending(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < 8; ++i) {
+        if (g_pending[i].used) continue;
+        std::memcpy(g_pending[i].path, path.c_str(), path.size() + 1);
+        g_pending[i].used = 1;
+        return i;
+    }
+    return -1;  // more at once than any operation makes; the destructor still removes it
+}
+
+void forget_pending(int slot) {
+    if (slot >= 0) g_pending[slot].used = 0;
+}
+
+extern "C" void remove_pending_and_end(int signal) {
+    for (PendingSlot& slot : g_pending)
+        if (slot.used) ::unlink(slot.path);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+std::string random_suffix() {
+    static std::mt19937_64 generator{std::random_device{}()};
+    constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string out(6, 'x');
+    for (char& c : out) c = kLetters[generator() % (sizeof kLetters - 1)];
+    return out;
 }
 
 class PosixFile : public File {
@@ -72,7 +148,18 @@ public:
         if (::close(fd) != 0) fail("cannot close", name_, errno);
     }
 
-private:
+    void rewind() {
+        if (::lseek(fd_, 0, SEEK_SET) < 0) fail("cannot rewind", name_, errno);
+    }
+
+    // Against every other program that locks the file; one that holds a
+    // lock already makes this fail at once.
+    void lock_exclusively() {
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+            fail(errno == EWOULDBLOCK ? "another program holds a lock on" : "cannot lock", name_, errno);
+    }
+
+protected:
     int fd_;
     std::string name_;
 };
@@ -91,11 +178,129 @@ bool rename_by_link(const std::string& from, const std::string& to) {
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
     // No hard links either (FAT and the like): check, then rename.
     struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT) return false;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    if (errno != ENOENT) return false;
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool rename_no_replace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    return rename_by_link(from, to);
+}
+
+// An unnamed file (O_TMPFILE) in the destination's folder.
+class UnnamedFile : public PosixFile, public PendingFile {
+public:
+    using PosixFile::PosixFile;
+    std::size_t read(void* b, std::size_t n) override { return PosixFile::read(b, n); }
+    void write(const void* b, std::size_t n) override { PosixFile::write(b, n); }
+    std::uint64_t size() override { return PosixFile::size(); }
+    void sync() override { PosixFile::sync(); }
+    void close() override { PosixFile::close(); }
+    void rewind() override { PosixFile::rewind(); }
+
+    void link(const std::string& name, bool replace) override {
+        if (fd_ < 0) fail("cannot name", name, EBADF);
+        if (link_to(name)) return;
+        if (errno != EEXIST || !replace) fail("cannot create", name, errno);
+        // The name is taken: the complete file goes under a hidden name
+        // first, then over the old one in one rename.
+        const std::string hidden = folder_of(name) + "/.morvantile-";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string temporary = hidden + random_suffix();
+            if (!link_to(temporary)) {
+                if (errno == EEXIST) continue;
+                fail("cannot create", name, errno);
+            }
+            if (std::rename(temporary.c_str(), name.c_str()) == 0) return;
+            const int err = errno;
+            ::unlink(temporary.c_str());
+            fail("cannot replace", name, err);
+        }
+        fail("cannot create", name, EEXIST);
+    }
+
+private:
+    bool link_to(const std::string& name) {
+        if (::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+        // Linking a descriptor directly takes a privilege; its /proc name
+        // does the same for everyone.
+        if (errno != ENOENT && errno != EPERM) return false;
+        const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+        return ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    }
+};
+
+// Where the file system has no unnamed files: a hidden file in the folder,
+// renamed when complete and removed otherwise.
+class HiddenFile : public PosixFile, public PendingFile {
+public:
+    HiddenFile(int fd, std::string path) : PosixFile(fd, path), path_(std::move(path)), slot_(remember_pending(path_)) {}
+    ~HiddenFile() override {
+        if (!path_.empty()) ::unlink(path_.c_str());
+        forget_pending(slot_);
+    }
+    HiddenFile(const HiddenFile&) = delete;
+    HiddenFile& operator=(const HiddenFile&) = delete;
+
+    std::size_t read(void* b, std::size_t n) override { return PosixFile::read(b, n); }
+    void write(const void* b, std::size_t n) override { PosixFile::write(b, n); }
+    std::uint64_t size() override { return PosixFile::size(); }
+    void sync() override { PosixFile::sync(); }
+    void close() override { PosixFile::close(); }
+    void rewind() override { PosixFile::rewind(); }
+
+    void link(const std::string& name, bool replace) override {
+        const bool done = replace ? std::rename(path_.c_str(), name.c_str()) == 0 : rename_no_replace(path_, name);
+        if (!done) fail(replace ? "cannot replace" : "cannot create", name, errno);
+        path_.clear();
+        forget_pending(slot_);
+        slot_ = -1;
+    }
+
+private:
+    std::string path_;
+    int slot_;
+};
+
 }  // namespace
+
+std::string system_reason(int error) { return error == 0 ? std::string() : std::strerror(error); }
+
+std::string reason_line(const std::exception& e) {
+    const auto* file_error = dynamic_cast<const EFileError*>(&e);
+    if (file_error == nullptr || file_error->error() == 0) return {};
+    return "\r\n" + system_reason(file_error->error());
+}
+
+int open_regular_for_reading(const std::string& name) { return open_regular(name, O_RDONLY, "cannot open"); }
+
+std::optional<std::string> special_file_kind(const std::string& name) {
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) != 0) return std::nullopt;
+    if (S_ISLNK(st.st_mode)) {
+        if (::stat(name.c_str(), &st) != 0)
+            return errno == ENOENT ? std::optional<std::string>("a link to a missing file") : std::nullopt;
+    }
+    if (const char* kind = kind_of(st.st_mode)) return std::string(kind);
+    return std::nullopt;
+}
+
+std::string not_a_regular_file(const std::string& name, const std::string& kind) {
+    return name + " is " + kind + ", not a regular file.";
+}
+
+void remove_pending_files_on_signals() {
+    struct sigaction action {};
+    action.sa_handler = remove_pending_and_end;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
 
 std::string folder_of(const std::string& name) {
     const auto slash = name.rfind('/');
@@ -128,38 +333,35 @@ std::optional<FileId> PosixFileSystem::identity(const std::string& name) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
+std::optional<std::string> PosixFileSystem::special_kind(const std::string& name) { return special_file_kind(name); }
+
 std::unique_ptr<File> PosixFileSystem::open_read(const std::string& name) {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) fail("cannot open", name, errno);
-    auto file = std::make_unique<PosixFile>(fd, name);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) fail("cannot open", name, errno);
-    if (S_ISDIR(st.st_mode)) fail("cannot open", name, EISDIR);
-    return file;
+    return std::make_unique<PosixFile>(open_regular(name, O_RDONLY, "cannot open"), name);
 }
 
-std::unique_ptr<File> PosixFileSystem::create(const std::string& name, CreateMode mode) {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (mode == CreateMode::New ? O_EXCL : O_TRUNC);
-    const int fd = ::open(name.c_str(), flags, 0600);
+std::unique_ptr<PendingFile> PosixFileSystem::create_pending(const std::string& name) {
+    const std::string folder = folder_of(name);
+    if (unnamed_files_) {
+        const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) return std::make_unique<UnnamedFile>(fd, name);
+        // No unnamed files here (the file system, or a kernel from before
+        // them): the hidden named file below.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) fail("cannot create", name, errno);
+    }
+    std::string pattern = folder + "/.morvantile-XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) fail("cannot create", name, errno);
-    return std::make_unique<PosixFile>(fd, name);
+    return std::make_unique<HiddenFile>(fd, pattern);
 }
 
 std::unique_ptr<File> PosixFileSystem::open_overwrite(const std::string& name) {
-    // Non-blocking only so that a FIFO under the name cannot hang the open;
-    // it is refused below like anything but a regular file.
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) fail("cannot open for writing", name, errno);
+    const int fd = open_regular(name, O_WRONLY, "cannot open for writing");
     auto file = std::make_unique<PosixFile>(fd, name);
     struct stat st {};
     if (::fstat(fd, &st) != 0) fail("cannot open for writing", name, errno);
-    if (!S_ISREG(st.st_mode)) fail("cannot overwrite", name, EINVAL);
     // root may write to anything; the user's read-only mark still counts.
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) fail("cannot overwrite read-only", name, EACCES);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        fail(errno == EWOULDBLOCK ? "another program holds a lock on" : "cannot lock", name, errno);
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) fail("cannot open for writing", name, errno);
+    file->lock_exclusively();
     return file;
 }
 
@@ -167,20 +369,12 @@ bool PosixFileSystem::remove(const std::string& name) { return ::unlink(name.c_s
 
 bool PosixFileSystem::rename(const std::string& from, const std::string& to, bool replace) {
     if (replace) return std::rename(from.c_str(), to.c_str()) == 0;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-    return rename_by_link(from, to);
+    return rename_no_replace(from, to);
 }
 
 void PosixFileSystem::sync_folder(const std::string& name) {
     const std::string folder = folder_of(name);
     if (const int err = flush_folder(folder)) fail("cannot flush the folder", folder, err);
-}
-
-std::unique_ptr<File> PosixFileSystem::create_unique(std::string& pattern) {
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) fail("cannot create", pattern, errno);
-    return std::make_unique<PosixFile>(fd, pattern);
 }
 
 }  // namespace morvantile

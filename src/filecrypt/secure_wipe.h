@@ -30,4 +30,9 @@ bool secure_wipe(const std::string& name, FileSystem& fs, Tray& tray, EventPump&
 // EFileError when the file cannot be opened for writing.
 bool wipe_pass(const std::string& name, std::uint8_t value, FileSystem& fs, EventPump& events);
 
+// The four passes over a pending file that never got its name (the output
+// of a failed operation), through its open descriptor; `name` is the one
+// it was to have, for the hints. True when every pass succeeded.
+bool secure_wipe(PendingFile& file, const std::string& name, Tray& tray, EventPump& events);
+
 }  // namespace morvantile

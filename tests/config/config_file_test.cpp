@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -448,8 +449,24 @@ TEST_F(ConfigFileTest, UnreadableFileIsReadAsDefaultsAndNeverReplaced) {
     run.config.readinifile();
     EXPECT_EQ(run.settings, settings_missing_defaults());
     EXPECT_FALSE(run.config.writeinifile("normal"));
-    EXPECT_EQ(run.errors.shown.size(), 1u);
+    // Told once why the options are the defaults, and once that they were not saved.
+    EXPECT_EQ(run.errors.shown,
+              (std::vector<std::string>{"Could not read the config file:\r\n" + file_.string() +
+                                            " is a folder, not a regular file.",
+                                        "Could not write to config file:\r\n" + file_.string()}));
     EXPECT_TRUE(fs::is_directory(file_));
+}
+
+// A FIFO given as the file must not hang the start waiting for a writer.
+TEST_F(ConfigFileTest, AFifoIsRefusedAtOnce) {
+    ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+    ProgramRun run(file_);
+    run.config.readinifile();
+    EXPECT_EQ(run.settings, settings_missing_defaults());
+    EXPECT_EQ(run.errors.shown, (std::vector<std::string>{"Could not read the config file:\r\n" + file_.string() +
+                                                          " is a FIFO (named pipe), not a regular file."}));
+    EXPECT_FALSE(run.config.writeinifile("normal"));
+    EXPECT_EQ(fs::status(file_).type(), fs::file_type::fifo);
 }
 
 TEST_F(ConfigFileTest, WritingCreatesTheConfigurationFolder) {

@@ -52,8 +52,10 @@ struct MemoryFile : File {
 
 // The real file system, with every change it makes logged as
 // "<call> <file name>" (rename: "rename <from> <to>"), in order: open_read,
-// create, overwrite (open_overwrite), write, sync, close, remove, rename,
-// sync_folder. `before` sees each call before it runs.
+// create_pending (the name it is to get), overwrite (open_overwrite),
+// write, sync, link, rewind, close, remove, rename, sync_folder. `before`
+// sees each call before it runs, and may throw to stop the operation there
+// as a killed process would stop.
 struct FaultyFileSystem : FileSystem {
     PosixFileSystem real;
     std::vector<std::string> calls;
@@ -75,9 +77,10 @@ struct FaultyFileSystem : FileSystem {
         check("open_read", name);
         return wrap(real.open_read(name), name);
     }
-    std::unique_ptr<File> create(const std::string& name, CreateMode mode) override {
-        check("create", name);
-        return wrap(real.create(name, mode), name);
+    std::optional<std::string> special_kind(const std::string& name) override { return real.special_kind(name); }
+    std::unique_ptr<PendingFile> create_pending(const std::string& name) override {
+        check("create_pending", name);
+        return std::make_unique<WrappedPending>(real.create_pending(name), name, *this);
     }
     std::unique_ptr<File> open_overwrite(const std::string& name) override {
         check("overwrite", name);
@@ -121,6 +124,36 @@ private:
         void sync() override {
             owner.check("sync", name);
             file->sync();
+        }
+        void close() override {
+            const bool fail = owner.fails("close", name);
+            file->close();
+            if (fail) throw EFileError("injected failure: close " + name);
+        }
+    };
+    struct WrappedPending : PendingFile {
+        WrappedPending(std::unique_ptr<PendingFile> f, std::string n, FaultyFileSystem& o)
+            : file(std::move(f)), name(std::move(n)), owner(o) {}
+        std::unique_ptr<PendingFile> file;
+        std::string name;
+        FaultyFileSystem& owner;
+        std::size_t read(void* b, std::size_t n) override { return file->read(b, n); }
+        void write(const void* b, std::size_t n) override {
+            owner.check("write", name);
+            file->write(b, n);
+        }
+        std::uint64_t size() override { return file->size(); }
+        void sync() override {
+            owner.check("sync", name);
+            file->sync();
+        }
+        void link(const std::string& to, bool replace) override {
+            owner.check("link", to);
+            file->link(to, replace);
+        }
+        void rewind() override {
+            owner.check("rewind", name);
+            file->rewind();
         }
         void close() override {
             const bool fail = owner.fails("close", name);

@@ -124,7 +124,8 @@ struct HugeFileSystem : FileSystem {
     bool directory_exists(const std::string&) override { return false; }
     std::optional<FileId> identity(const std::string&) override { return std::nullopt; }
     std::unique_ptr<File> open_read(const std::string&) override { throw EFileError("not here"); }
-    std::unique_ptr<File> create(const std::string&, CreateMode) override { throw EFileError("not here"); }
+    std::optional<std::string> special_kind(const std::string&) override { return std::nullopt; }
+    std::unique_ptr<PendingFile> create_pending(const std::string&) override { throw EFileError("not here"); }
     std::unique_ptr<File> open_overwrite(const std::string&) override {
         passes.emplace_back();
         return std::make_unique<Counting>(passes.back());
