@@ -3,6 +3,8 @@
 // the desktop program reads and writes.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -33,7 +35,12 @@ struct Request {
     std::string in_path, out_path, config_path;
     PasswordSources password;
     int text_encoding = 0;  // for a password typed on the terminal
+    bool max_size_given = false;  // --max-size, over the configuration's MaxTextSize
 };
+
+// "256M", "1G", "512K", "1048576" (bytes): the size --max-size takes;
+// nullopt for anything else, or 0.
+std::optional<std::uint64_t> parse_size(std::string_view text);
 
 // An error for stderr and the exit status to end with.
 struct Failure : std::runtime_error {
@@ -52,9 +59,15 @@ std::variant<Request, int> parse_arguments(int argc, const char* const* argv);
 enum class SuitePart { Algorithm, Hash, Mode };
 std::optional<int> suite_index(SuitePart part, std::string_view name);
 
+// Passwords are read up to this many bytes: a password file or descriptor
+// that is something else (/dev/zero, a log) must not fill the memory.
+inline constexpr std::size_t kMaxPasswordBytes = 4096;
+
 // The first line of `fd` up to LF or the end, without LF or CR LF. Reads
-// byte by byte, so whatever follows the line stays unread.
-std::string read_first_line(int fd);
+// byte by byte, so whatever follows the line stays unread. A line longer
+// than `limit` bytes throws Failure, naming `what` ("the password file
+// /x/y") as the source.
+std::string read_first_line(int fd, std::size_t limit = kMaxPasswordBytes, std::string_view what = "the input");
 
 // The password from the first source given; the terminal asks twice when
 // `confirm`. Bytes from a file, a descriptor or the environment are used as

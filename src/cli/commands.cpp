@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -8,6 +9,7 @@
 #include "cli/cli.h"
 #include "config/config_file.h"
 #include "filecrypt/file_codec.h"
+#include "filecrypt/file_system.h"
 
 namespace morvantile::cli {
 
@@ -15,16 +17,31 @@ namespace {
 
 constexpr std::string_view kPrompt = "Enter password: ";
 
-// All of standard input, as bytes, into a stream that wipes what it held.
-void read_input(TMemoryStream& input) {
+std::string limit_text(std::uint64_t limit) { return size_text(limit) + ", the limit (--max-size)"; }
+
+// All of standard input, as bytes, into a stream that wipes what it held;
+// more than `limit` bytes (/dev/zero, a wrong file) are refused.
+void read_input(TMemoryStream& input, std::uint64_t limit) {
     struct Chunk {
         char bytes[65536];
         ~Chunk() { secure_zero(bytes, sizeof bytes); }
     } chunk;
+    std::uint64_t total = 0;
     for (ssize_t n; (n = ::read(STDIN_FILENO, chunk.bytes, sizeof chunk.bytes)) != 0;) {
-        if (n > 0) input.write(chunk.bytes, static_cast<std::uint32_t>(n));
-        else if (errno != EINTR) throw Failure(std::string("Cannot read standard input: ") + std::strerror(errno));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw Failure(std::string("Cannot read standard input: ") + std::strerror(errno));
+        }
+        total += static_cast<std::uint64_t>(n);
+        if (total > limit) throw Failure("Standard input is larger than " + limit_text(limit));
+        input.write(chunk.bytes, static_cast<std::uint32_t>(n));
     }
+}
+
+bool holds_base64_character(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+    });
 }
 
 void write_output(std::string_view bytes) {
@@ -38,10 +55,17 @@ void write_output(std::string_view bytes) {
 int run_text(const Request& r, bool encrypt) {
     // The password first, so that --password-fd 0 can take the input's first line.
     WipedString password{obtain_password(r.password, encrypt, kPrompt, r.text_encoding)};
+    const std::uint64_t limit = r.options.max_size;
     TMemoryStream input;
-    read_input(input);
+    read_input(input, encrypt ? limit : block_size_bound(limit));
+    // An empty or broken pipe in a mail filter is no message that decrypts
+    // to nothing.
+    if (!encrypt && !holds_base64_character(input.data())) throw Failure("no ciphertext block in the input");
     CodecResult result = encrypt ? encrypt_message(input.data(), password.s, r.options)
                                  : decrypt_message(input.data(), password.s, r.options);
+    if (result.failed_step() == CodecStep::DecryptedTooLarge)
+        throw Failure("The decrypted text would be larger than " + limit_text(limit));
+    if (result.failed_step() == CodecStep::TooLarge) throw Failure("The text is larger than " + limit_text(limit));
     if (!result.ok()) throw Failure(std::string(result.message()));
     write_output(result.text());
     return 0;
@@ -49,6 +73,10 @@ int run_text(const Request& r, bool encrypt) {
 
 int run_file(const Request& r, bool encrypt) {
     WipedString password{obtain_password(r.password, encrypt, kPrompt, r.text_encoding)};
+    // From here Ctrl+C and the like take a hidden part-written output with
+    // them where the file system has no unnamed files (elsewhere it has no
+    // name to begin with).
+    remove_pending_files_on_signals();
     const auto failure = encrypt ? encrypt_file(r.in_path, r.out_path, r.options.setup, password.s)
                                  : decrypt_file(r.in_path, r.out_path, r.options.setup, password.s);
     if (failure) throw Failure(*failure);

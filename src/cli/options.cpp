@@ -48,7 +48,7 @@ std::string ranges_text() {
 
 // What the command line gave; the rest comes from --config or the defaults.
 struct Given {
-    std::string suite, names[3];
+    std::string suite, names[3], max_size;
     std::optional<bool> hardcore, separators, decompress;
 };
 
@@ -75,9 +75,17 @@ void resolve(Request& r, const Given& g) {
         }
     }
     r.text_encoding = s.TextEncoding;
+    if (!g.max_size.empty()) {
+        const std::optional<std::uint64_t> size = parse_size(g.max_size);
+        if (!size) throw Failure("--max-size takes a size such as 256M, 1G or 65536: " + g.max_size, kExitUsage);
+        r.options.max_size = *size;
+        r.max_size_given = true;
+    }
     if (r.command == Command::Passwords) return;  // only the list is read, by ConfigFile
     CodecOptions& o = r.options;
+    const std::uint64_t max_size = r.options.max_size;
     o = codec_options(s);
+    if (r.max_size_given) o.max_size = max_size;
     CipherSetup& u = o.setup;
     char rest;
     if (!g.suite.empty() &&
@@ -116,6 +124,29 @@ A decryption that fails also tries the password's other form.
 Exit status: 0 done, 1 failed (wrong password, no password, I/O), 2 usage.)";
 
 }  // namespace
+
+std::optional<std::uint64_t> parse_size(std::string_view text) {
+    std::uint64_t value = 0;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value > (UINT64_MAX - 9) / 10) return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    }
+    if (i == 0) return std::nullopt;
+    int shift = 0;
+    if (i + 1 == text.size()) {
+        switch (std::toupper(static_cast<unsigned char>(text[i]))) {
+            case 'K': shift = 10; break;
+            case 'M': shift = 20; break;
+            case 'G': shift = 30; break;
+            default: return std::nullopt;
+        }
+    } else if (i != text.size()) {
+        return std::nullopt;
+    }
+    if (value == 0 || value > (UINT64_MAX >> shift)) return std::nullopt;
+    return value << shift;
+}
 
 std::optional<int> suite_index(SuitePart part, std::string_view name) {
     std::string n = normalise(name);
@@ -177,6 +208,9 @@ std::variant<Request, int> parse_arguments(int argc, const char* const* argv) {
         add_switch(sub, "hardcore", "no-hardcore", g.hardcore, true, "a second pass with suite 4,0,0");
         add_switch(sub, "separators", "no-separators", g.separators, true, "encrypt: add the START and END lines");
         add_switch(sub, "no-decompress", "decompress", g.decompress, false, "decrypt: output the zlib stream");
+        sub->add_option("--max-size", g.max_size,
+                        "the longest plaintext, to encrypt or as decrypted (default 256M, or MaxTextSize of --config)")
+            ->type_name("SIZE");
     }
     try {
         app.parse(argc, argv);

@@ -55,12 +55,17 @@ std::string ask(std::string_view prompt) {
         tty.quiet = tcsetattr(tty.fd, TCSAFLUSH, &t) == 0;
     }
     say(tty.fd, prompt);
-    return read_first_line(tty.fd);
+    return read_first_line(tty.fd, kMaxPasswordBytes, "the terminal");
+}
+
+Failure too_long(std::string_view what, std::size_t limit) {
+    return Failure("The password from " + std::string(what) + " is longer than " + std::to_string(limit) +
+                   " bytes, the most that is read");
 }
 
 }  // namespace
 
-std::string read_first_line(int fd) {
+std::string read_first_line(int fd, std::size_t limit, std::string_view what) {
     WipedString line;
     line.s.reserve(256);
     for (char c;;) {
@@ -68,6 +73,9 @@ std::string read_first_line(int fd) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) throw Failure(std::string("Cannot read the password: ") + std::strerror(errno));
         if (n == 0 || c == '\n') break;
+        // One byte over, for the CR of a CR LF line end.
+        if (line.s.size() > limit)
+            throw too_long(what, limit);
         if (line.s.size() == line.s.capacity()) {
             // Move to a larger buffer by hand, so the old one is wiped, not just freed.
             WipedString bigger;
@@ -78,6 +86,8 @@ std::string read_first_line(int fd) {
         line.s.push_back(c);
     }
     if (!line.s.empty() && line.s.back() == '\r') line.s.pop_back();
+    if (line.s.size() > limit)
+        throw too_long(what, limit);
     return std::move(line.s);
 }
 
@@ -88,14 +98,14 @@ std::string obtain_password(const PasswordSources& sources, bool confirm, std::s
         const int fd = ::open(sources.file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) throw Failure("Cannot open the password file " + sources.file + ": " + std::strerror(errno));
         try {
-            password.s = read_first_line(fd);
+            password.s = read_first_line(fd, kMaxPasswordBytes, "the password file " + sources.file);
         } catch (...) {
             ::close(fd);
             throw;
         }
         ::close(fd);
     } else if (sources.fd >= 0) {
-        password.s = read_first_line(sources.fd);
+        password.s = read_first_line(sources.fd, kMaxPasswordBytes, "descriptor " + std::to_string(sources.fd));
     } else if (const char* env = std::getenv(kPasswordVariable)) {
         password.s = env;
     } else {
