@@ -299,7 +299,12 @@ void remove_pending_files_on_signals() {
     action.sa_handler = remove_pending_and_end;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the program was started to ignore (nohup) stays ignored.
+        struct sigaction old {};
+        if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 
 std::string folder_of(const std::string& name) {

@@ -1,9 +1,7 @@
 #include "textcrypt/text_codec.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <utility>
 
 #include "cipher/base64.h"
@@ -54,22 +52,17 @@ std::uint64_t block_size_bound(std::uint64_t limit) {
 }
 
 std::string size_text(std::uint64_t bytes) {
+    // Whole units where the size is one, else the exact count: a size just
+    // past a limit must never read as the limit itself.
     constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
-    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-    double value = static_cast<double>(bytes);
     int unit = -1;
-    while (value >= 1024 && unit < 3) {
+    std::uint64_t value = bytes;
+    while (unit < 3 && value >= 1024 && value % 1024 == 0) {
         value /= 1024;
         ++unit;
     }
-    char text[32];
-    // Whole numbers as such; others with one decimal, rounded down so that
-    // a size just past a limit never reads as the limit itself.
-    if (value == static_cast<double>(static_cast<std::uint64_t>(value)))
-        std::snprintf(text, sizeof text, "%llu %s", static_cast<unsigned long long>(value), kUnits[unit]);
-    else
-        std::snprintf(text, sizeof text, "%.1f %s", std::floor(value * 10) / 10, kUnits[unit]);
-    return text;
+    if (unit < 0) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    return std::to_string(value) + " " + kUnits[unit];
 }
 
 CodecResult CodecResult::success(std::string text) {

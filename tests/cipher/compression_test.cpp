@@ -98,3 +98,25 @@ TEST(Compression, StreamPositions) {
     EXPECT_EQ(plain.data(), ">hello, hello, hello");
     EXPECT_EQ(plain.position(), 3);
 }
+
+// A limit on the output is kept exactly, and a stream that passes it is
+// told apart from one that is no zlib stream at all.
+TEST(DecompressLimited, TheLimitIsExactAndOtherFailuresKeepTheirKind) {
+    const std::string plain = random_bytes(70000, 4) + std::string(200000, 'z');
+    const std::string packed = pack(plain);
+    EXPECT_EQ(decompress_buffer_limited(packed.data(), packed.size(), plain.size()), plain);
+    EXPECT_THROW(decompress_buffer_limited(packed.data(), packed.size(), plain.size() - 1), EDecompressedTooLarge);
+    const std::string empty = pack("");
+    EXPECT_EQ(decompress_buffer_limited(empty.data(), empty.size(), 0), "");
+    std::string damaged = packed;
+    damaged[packed.size() / 2] ^= 0x40;
+    for (const std::string& bad : {damaged, packed.substr(0, packed.size() - 1), std::string("\x78\xDA\x03\x00", 4)}) {
+        try {
+            decompress_buffer_limited(bad.data(), bad.size(), plain.size());
+            ADD_FAILURE() << "accepted";
+        } catch (const EDecompressedTooLarge&) {
+            ADD_FAILURE() << "a damaged stream reported as too large";
+        } catch (const EDecompressionError&) {
+        }
+    }
+}

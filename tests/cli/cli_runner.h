@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -50,7 +52,15 @@ inline int memory_file(std::string_view bytes = {}) {
     return fd;
 }
 
-inline Outcome run_cli(const Launch& launch) {
+// A started morvantile-cli; finish() collects it.
+struct Running {
+    pid_t pid = -1;
+    int fds[4] = {-1, -1, -1, -1};
+};
+
+// `stdin_path`, when given, is opened as standard input instead of
+// `launch.input` (a device, a FIFO).
+inline Running start_cli(const Launch& launch, const std::string& stdin_path = {}) {
     std::string password = "MORVANTILE_PASSWORD=" + launch.password.value_or("");
     std::vector<char*> argv{const_cast<char*>(MORVANTILE_CLI)}, envp;
     for (const std::string& a : launch.args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -60,29 +70,64 @@ inline Outcome run_cli(const Launch& launch) {
     argv.push_back(nullptr);
     envp.push_back(nullptr);
 
-    const int fds[] = {memory_file(launch.input), memory_file(), memory_file(), memory_file(launch.fd3.value_or(""))};
+    Running r;
+    r.fds[0] = stdin_path.empty() ? memory_file(launch.input)
+                                  : ::fcntl(::open(stdin_path.c_str(), O_RDONLY | O_CLOEXEC), F_DUPFD_CLOEXEC, 10);
+    r.fds[1] = memory_file();
+    r.fds[2] = memory_file();
+    r.fds[3] = memory_file(launch.fd3.value_or(""));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    for (int i = 0; i < (launch.fd3 ? 4 : 3); ++i) posix_spawn_file_actions_adddup2(&actions, fds[i], i);
+    for (int i = 0; i < (launch.fd3 ? 4 : 3); ++i) posix_spawn_file_actions_adddup2(&actions, r.fds[i], i);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);  // no controlling terminal: never a prompt
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, MORVANTILE_CLI, &actions, &attr, argv.data(), envp.data());
+    // No controlling terminal: never a prompt. The signals a test sends
+    // act as they do in a shell, even where the test runs with them ignored.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    if (posix_spawn(&r.pid, MORVANTILE_CLI, &actions, &attr, argv.data(), envp.data()) != 0) r.pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
+    return r;
+}
+
+// Waits for the program, at most `timeout_ms` (then it is killed and the
+// status is -2: it hung), and collects what it wrote.
+inline Outcome finish(Running& r, int timeout_ms = 120000) {
     Outcome o;
     int status = 0;
-    if (rc == 0 && ::waitpid(pid, &status, 0) == pid)
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    for (int waited = 0; r.pid > 0;) {
+        const pid_t done = ::waitpid(r.pid, &status, WNOHANG);
+        if (done == r.pid) {
+            o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            break;
+        }
+        if (done < 0) break;
+        if (waited >= timeout_ms) {
+            ::kill(r.pid, SIGKILL);
+            ::waitpid(r.pid, &status, 0);
+            o.status = -2;
+            break;
+        }
+        ::usleep(2000);
+        waited += 2;
+    }
     std::string* sinks[] = {nullptr, &o.out, &o.err, nullptr};
     for (int i = 0; i < 4; ++i) {
         char buf[65536];
-        ::lseek(fds[i], 0, SEEK_SET);
-        for (ssize_t n; sinks[i] && (n = ::read(fds[i], buf, sizeof buf)) > 0;) sinks[i]->append(buf, std::size_t(n));
-        ::close(fds[i]);
+        ::lseek(r.fds[i], 0, SEEK_SET);
+        for (ssize_t n; sinks[i] && (n = ::read(r.fds[i], buf, sizeof buf)) > 0;) sinks[i]->append(buf, std::size_t(n));
+        ::close(r.fds[i]);
     }
     return o;
+}
+
+inline Outcome run_cli(const Launch& launch, int timeout_ms = 120000) {
+    Running r = start_cli(launch);
+    return finish(r, timeout_ms);
 }
 
 // What the program prints on stderr for one of the product's messages.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 
@@ -98,6 +99,90 @@ TEST(FileCommands, FailureLeavesTheDestinationAsItWas) {
     EXPECT_EQ(failure, std::string(kFileEncryptIoError) + "\r\nFile too large");
     EXPECT_EQ(read_file(dir / "old"), "attack at dawn");
     EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"big", "enc", "old", "plain", "to-old"}));
+}
+
+// Special files are refused at once, with what they are; nothing waits on
+// a FIFO, and nothing replaces one with a plain file.
+TEST(FileCommands, SpecialFilesAreRefusedAtOnce) {
+    TempFolder dir;
+    write_file(dir / "plain", "text");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(dir / "nowhere", dir / "dangling");
+    fs::create_directory(dir / "folder");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"encrypt-file", dir / "fifo", dir / "out"}, dir / "fifo" + " is a FIFO (named pipe), not a regular file."},
+        {{"decrypt-file", "/dev/zero", dir / "out"}, "/dev/zero is a character device, not a regular file."},
+        {{"encrypt-file", dir / "folder", dir / "out"}, dir / "folder" + " is a folder, not a regular file."},
+        {{"encrypt-file", dir / "plain", dir / "fifo"}, dir / "fifo" + " is a FIFO (named pipe), not a regular file."},
+        {{"encrypt-file", dir / "plain", dir / "dangling"},
+         dir / "dangling" + " is a link to a missing file, not a regular file."},
+        {{"encrypt-file", dir / "plain", dir / "folder"}, dir / "folder" + " is a folder, not a regular file."},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = run_cli({c.args, "", "pw"}, 20000);
+        EXPECT_EQ(o.status, 1) << c.message;
+        EXPECT_EQ(o.err, c.message + "\n");
+    }
+    // A FIFO as the configuration file is no reason to wait either.
+    const Outcome config = run_cli({{"encrypt", "--config", dir / "fifo"}, "x", "pw"}, 20000);
+    EXPECT_EQ(config.status, 1);
+    EXPECT_EQ(config.err, dir / "fifo" + " is a FIFO (named pipe), not a regular file.\n");
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"dangling", "fifo", "folder", "plain"}));
+    EXPECT_EQ(fs::status(dir / "fifo").type(), fs::file_type::fifo);
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling"));
+}
+
+// Bytes written so far by a running process (its /proc io counter).
+std::uint64_t bytes_written(pid_t pid) {
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "wchar:") return value;
+    return 0;
+}
+
+// A file command ended by Ctrl+C, SIGTERM or SIGKILL at any point of its
+// writing leaves nothing in the output folder: no part of the plaintext,
+// no part of the ciphertext, no hidden temporary file.
+TEST(FileCommands, AKilledCommandLeavesNothingBehind) {
+    TempFolder dir;
+    fs::create_directory(dir / "in");
+    fs::create_directory(dir / "out");
+    // 60 MB of text-like bytes, compressible enough to be a real case and
+    // slow enough at level 9 to be caught mid-way.
+    std::string plain(60u << 20, '\0');
+    std::uint64_t x = 88172645463325252ull;
+    for (char& c : plain) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        c = "etaoin shrdlu\r\n0123456789"[x % 26];
+    }
+    write_file(dir / "in/plain", plain);
+    plain.clear();
+    ASSERT_EQ(encrypt_file(dir / "in/plain", dir / "in/enc", {}, "pw"), std::nullopt);
+
+    for (const bool encrypting : {true, false})
+        for (const int signal : {SIGINT, SIGTERM, SIGKILL})
+            for (const std::uint64_t after : {std::uint64_t{0}, std::uint64_t{1} << 20, std::uint64_t{24} << 20}) {
+                SCOPED_TRACE(testing::Message() << (encrypting ? "encrypt-file" : "decrypt-file") << ", signal "
+                                                << signal << " after " << after << " bytes written");
+                Running r = start_cli({{encrypting ? "encrypt-file" : "decrypt-file",
+                                        dir / (encrypting ? "in/plain" : "in/enc"), dir / "out/result"},
+                                       "",
+                                       "pw"});
+                ASSERT_GT(r.pid, 0);
+                while (bytes_written(r.pid) < after && ::waitpid(r.pid, nullptr, WNOHANG) == 0) ::usleep(500);
+                ::kill(r.pid, signal);
+                const Outcome o = finish(r);
+                EXPECT_EQ(o.status, 128 + signal) << "ended before the signal: " << o.err;
+                EXPECT_EQ(names_in(dir / "out"), std::vector<std::string>{});
+                for (const auto& e : fs::directory_iterator(dir / "out")) fs::remove(e.path());
+            }
+    EXPECT_EQ(names_in(dir / "in"), (std::vector<std::string>{"enc", "plain"}));
 }
 
 TEST(FileCommands, AFileMadeUnderTheOtherFormOfThePasswordOpens) {

@@ -3,6 +3,7 @@
 #include <pty.h>
 
 #include "cipher/compression.h"
+#include "cli/cli.h"
 #include "cli_runner.h"
 #include "textcrypt/text_codec.h"
 
@@ -50,6 +51,25 @@ TEST(PasswordSources, EmptyOrMissingPasswordIsRefused) {
     EXPECT_EQ(none.out, "");
     EXPECT_NE(none.err.find("No password"), std::string::npos);
     EXPECT_EQ(run_cli({{"encrypt", "--password-file", dir / "absent"}, "msg", "env"}).status, 1);
+}
+
+// A password file that is something else (/dev/zero, a log) is read no
+// further than any password can be long.
+TEST(PasswordSources, AtMost4KiBAreRead) {
+    TempFolder dir;
+    const std::string longest(cli::kMaxPasswordBytes, 'p');
+    write_file(dir / "pass", longest + "\r\nrest");
+    EXPECT_TRUE(made_with(run_cli({{"encrypt", "--password-file", dir / "pass"}, "msg"}), longest));
+    write_file(dir / "pass", longest + "p\n");
+    const Outcome too_long = run_cli({{"encrypt", "--password-file", dir / "pass"}, "msg"});
+    EXPECT_EQ(too_long.status, 1);
+    EXPECT_EQ(too_long.err, "The password from the password file " + (dir / "pass") +
+                                " is longer than 4096 bytes, the most that is read\n");
+    const Outcome zero = run_cli({{"encrypt", "--password-file", "/dev/zero"}, "msg"}, 30000);
+    EXPECT_EQ(zero.status, 1);
+    EXPECT_NE(zero.err.find("longer than 4096 bytes"), std::string::npos);
+    const Outcome fd = run_cli({{"encrypt", "--password-fd", "3"}, "msg", {}, std::string(5000, 'x')});
+    EXPECT_EQ(fd.err, "The password from descriptor 3 is longer than 4096 bytes, the most that is read\n");
 }
 
 // Runs the tool on a terminal of its own, as a person at a shell does:

@@ -83,6 +83,53 @@ TEST(TextCommands, NamesChooseTheSameSuiteAsIndices) {
               encrypt_message("x", "pw", {{6, 3, 3}}).text());
 }
 
+// Texts are held in memory several times over, so input and output are
+// bounded; running into the bound is said as such, never as a wrong password.
+TEST(TextCommands, InputAndDecryptedTextAreBounded) {
+    const std::string plain = std::string(5000, 'a');
+    const Outcome block = run_cli({{"encrypt"}, plain, "pw"});
+    ASSERT_EQ(block.status, 0);
+    // The plaintext at the limit passes both ways; a byte less and it does not.
+    EXPECT_EQ(run_cli({{"encrypt", "--max-size", "5000"}, plain, "pw"}).out, block.out);
+    EXPECT_EQ(run_cli({{"decrypt", "--max-size", "5000"}, block.out, "pw"}).out, plain);
+    const Outcome big = run_cli({{"encrypt", "--max-size", "4999"}, plain, "pw"});
+    EXPECT_EQ(big.status, 1);
+    EXPECT_EQ(big.err, "Standard input is larger than 4999 bytes, the limit (--max-size)\n");
+    const Outcome inflates = run_cli({{"decrypt", "--max-size", "4999"}, block.out, "pw"});
+    EXPECT_EQ(inflates.status, 1);
+    EXPECT_EQ(inflates.out, "");
+    EXPECT_EQ(inflates.err, "The decrypted text would be larger than 4999 bytes, the limit (--max-size)\n");
+
+    // An endless input stops at the limit instead of filling the memory.
+    Running zero = start_cli({{"encrypt", "--max-size", "1M"}, "", "pw"}, "/dev/zero");
+    const Outcome endless = finish(zero, 30000);
+    EXPECT_EQ(endless.status, 1);
+    EXPECT_EQ(endless.err, "Standard input is larger than 1 MiB, the limit (--max-size)\n");
+
+    // The limit from a configuration file, and the command line over it.
+    TempFolder dir;
+    write_file(dir / "m.ini", "[misc]\r\nMaxTextSize=1\r\n");
+    const std::string mib(std::size_t{1} << 20, 'b');
+    EXPECT_EQ(run_cli({{"encrypt", "--config", dir / "m.ini"}, mib, "pw"}).status, 0);
+    EXPECT_EQ(run_cli({{"encrypt", "--config", dir / "m.ini"}, mib + "b", "pw"}).status, 1);
+    EXPECT_EQ(run_cli({{"encrypt", "--config", dir / "m.ini", "--max-size", "2M"}, mib + "b", "pw"}).status, 0);
+    for (const char* bad : {"0", "12X", "M", "-5", "99999999999999999999"})
+        EXPECT_EQ(run_cli({{"encrypt", "--max-size", bad}, "x", "pw"}).status, 2) << bad;
+}
+
+// In a mail filter an empty or broken pipe must not pass for a message that
+// decrypts to nothing.
+TEST(TextCommands, DecryptingAnInputWithoutABlockFails) {
+    for (const std::string input : {"", "\r\n", "  >  \r\n> ---- [] ==="}) {
+        const Outcome o = run_cli({{"decrypt"}, input, "pw"});
+        EXPECT_EQ(o.status, 1) << input;
+        EXPECT_EQ(o.err, "no ciphertext block in the input\n");
+    }
+    // An empty plaintext still has a block, which decrypts to nothing.
+    const Outcome empty = run_cli({{"encrypt"}, "", "pw"});
+    EXPECT_EQ(run_cli({{"decrypt"}, empty.out, "pw"}).status, 0);
+}
+
 TEST(TextCommands, BadUsageEndsWithStatusTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"scramble"}, {"encrypt", "--suite", "9,0,0"}, {"encrypt", "--suite", "0,6,0"},

@@ -188,6 +188,21 @@ TEST_F(ConfigFileTest, TimingAndTextEncodingAreBroughtIntoRange) {
     EXPECT_EQ(run.settings.TextEncoding, kTextEncodingWindows1252) << "only 1 means UTF-8 always";
 }
 
+TEST_F(ConfigFileTest, TheTextSizeLimitIsAtLeastOneMiB) {
+    for (const auto& [stored, read] : std::vector<std::pair<std::string, int>>{
+             {"512", 512}, {"1", 1}, {"0", 256}, {"-3", 256}, {"many", 256}}) {
+        spit(file_, "[misc]\nMaxTextSize=" + stored + "\n");
+        ProgramRun run(file_);
+        run.config.readinifile();
+        EXPECT_EQ(run.settings.MaxTextSize, read) << stored;
+        EXPECT_EQ(run.settings.max_text_size(), std::uint64_t(read) << 20);
+    }
+    ProgramRun run(file_);
+    run.settings.MaxTextSize = 64;
+    ASSERT_TRUE(run.config.writeinifile("normal"));
+    EXPECT_NE(slurp(file_).find("MaxTextSize=64\r\n"), std::string::npos);
+}
+
 TEST_F(ConfigFileTest, NewFileHoldsEveryKeyInTheWritersOrder) {
     ProgramRun run(file_);
     ASSERT_TRUE(run.config.writeinifile("normal"));

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +39,8 @@ struct FileOp : ::testing::Test {
     FakeDesktop desk{runtime};
     FaultyFileSystem fs;
     std::string source = dir / "report.txt";
+    // Sees every file-system call of the operations run() runs.
+    std::function<void(const std::string&)> on_call;
 
     FileOp() { write_file(source, kPlain); }
 
@@ -44,6 +49,7 @@ struct FileOp : ::testing::Test {
         KeyedCipher cipher;
         EXPECT_EQ(cipher.key(settings.cipher_setup(), password), std::nullopt);
         fs.before = [&](const std::string& call) {
+            if (on_call) on_call(call);
             // The key is gone before the source is touched.
             if (call.starts_with("overwrite report") || call.starts_with("remove report")) {
                 EXPECT_FALSE(cipher.ready()) << call;
@@ -143,6 +149,36 @@ TEST_F(FileOp, TheSourceIsNeverTheDestination) {
     EXPECT_EQ(messages(), Names{error(kFileSourceRefused)});
     EXPECT_EQ(read_file(data), encrypted);
     EXPECT_EQ(dir.names(), (Names{"alias", "data.mvt", "pointer", "report.txt"}));
+}
+
+// A FIFO or a device never makes the operation wait, and a FIFO or a link
+// to nothing is not replaced by a plain file; the message says what it is.
+TEST_F(FileOp, SpecialFilesAreRefusedByName) {
+    const std::string fifo = dir / "fifo", dangling = dir / "dangling";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((dir / "nowhere").c_str(), dangling.c_str()), 0);
+    for (bool overwrite : {false, true}) {
+        settings.OverwriteOriginal = overwrite;
+        desk.log.clear();
+        EXPECT_FALSE(encrypt(fifo, dir / "out"));
+        EXPECT_FALSE(decrypt("/dev/null", dir / "out"));
+        EXPECT_FALSE(encrypt(dir.path.string(), dir / "out"));
+        EXPECT_EQ(messages(), (Names{error(fifo + " is a FIFO (named pipe), not a regular file."),
+                                     error("/dev/null is a character device, not a regular file."),
+                                     error(dir.path.string() + " is a folder, not a regular file.")}));
+    }
+    settings.OverwriteOriginal = false;
+    desk.log.clear();
+    EXPECT_FALSE(decrypt(source, fifo));
+    EXPECT_FALSE(decrypt(source, dangling));
+    EXPECT_EQ(messages(), (Names{error(fifo + " is a FIFO (named pipe), not a regular file."),
+                                 error(dangling + " is a link to a missing file, not a regular file.")}));
+    EXPECT_EQ(dir.names(), (Names{"dangling", "fifo", "report.txt"}));
+    // The system's reason on a line of its own.
+    desk.log.clear();
+    EXPECT_FALSE(encrypt(source, dir / "no/such/folder/x"));
+    EXPECT_EQ(messages(), Names{error(std::string(kFileStreamCreation) + dir / "no/such/folder/x.mvt" +
+                                      "\r\nNo such file or directory")});
 }
 
 // Every way to stop before the files are opened changes nothing on disk.
@@ -416,6 +452,79 @@ TEST_F(FileOp, TheDataSurvivesAFailureAtEveryStep) {
                 EXPECT_TRUE(ok || !messages().empty() || !desk.only({"ask"}).empty());
             }
         }
+}
+
+// The program killed (SIGKILL, a crash, the power) at each file-system call
+// of a successful operation in turn, in a child process: afterwards no name
+// holds part of the plaintext or part of the result, and the data is whole
+// in the source or in the finished temporary file or result.
+TEST_F(FileOp, AKillAtAnyStepLeavesNoPartialPlaintext) {
+    // More than the codec's piece, so that a kill can fall between writes.
+    const std::string plain = kPlain + random_bytes(300000, 5);
+    for (char code : {'f', 'g'})
+        for (bool overwrite : {false, true})
+            for (bool wipe : {true, false}) {
+                settings.OverwriteOriginal = overwrite;
+                settings.SecureWipe = wipe;
+                const std::string from = code == 'f' ? source : source + ".mvt";
+                const std::string to = dir / "saved";
+                std::string from_bytes;
+                auto reset = [&] {
+                    for (const std::string& name : dir.names()) std::filesystem::remove(dir / name);
+                    write_file(source, plain);
+                    if (code == 'g') {
+                        const bool keep = settings.OverwriteOriginal;
+                        settings.OverwriteOriginal = true;
+                        ASSERT_TRUE(encrypt(source));
+                        settings.OverwriteOriginal = keep;
+                    }
+                    from_bytes = read_file(from);
+                    fs.calls.clear();
+                };
+                auto operation = [&] {
+                    return overwrite ? run_on(code, from) : code == 'f' ? encrypt(from, to) : decrypt(from, to);
+                };
+                reset();
+                ASSERT_TRUE(operation());
+                const Names success = fs.calls;
+                for (std::size_t i = 0; i < success.size(); ++i) {
+                    const int occurrence =
+                        static_cast<int>(std::count(success.begin(), success.begin() + i + 1, success[i]));
+                    SCOPED_TRACE(testing::Message() << code << " overwrite " << overwrite << " wipe " << wipe
+                                                    << ": killed at " << success[i] << " #" << occurrence);
+                    reset();
+                    const pid_t child = ::fork();
+                    ASSERT_GE(child, 0);
+                    if (child == 0) {
+                        int seen = 0;
+                        on_call = [&](const std::string& call) {
+                            if (call == success[i] && ++seen == occurrence) ::raise(SIGKILL);
+                        };
+                        operation();
+                        ::_exit(0);
+                    }
+                    int status = 0;
+                    ASSERT_EQ(::waitpid(child, &status, 0), child);
+                    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+                    bool whole = false;
+                    for (const std::string& name : dir.names()) {
+                        const std::string bytes = read_file(dir / name);
+                        const bool is_plain = bytes == plain;
+                        const bool is_result = !is_plain && plaintext_of(dir / name) == plain;
+                        // The source may be part-way through a wipe: each byte
+                        // a pattern or still the original.
+                        const bool being_wiped =
+                            dir / name == from && bytes.size() == from_bytes.size() &&
+                            std::equal(bytes.begin(), bytes.end(), from_bytes.begin(), [](char b, char original) {
+                                const auto v = static_cast<unsigned char>(b);
+                                return b == original || v == 0xAA || v == 0x55 || v == 0x00 || v == 0xFF;
+                            });
+                        EXPECT_TRUE(is_plain || is_result || being_wiped) << name << " holds something partial";
+                        whole = whole || is_plain || is_result;
+                    }
+                    EXPECT_TRUE(whole);
+                }
+            }
 }
 
 }  // namespace

@@ -6,6 +6,12 @@
 #include "cipher/base64.h"
 #include "cipher/compression.h"
 #include "config/settings.h"
+#include "textcrypt/keyed_cipher.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
 namespace morvantile {
 namespace {
@@ -242,6 +248,88 @@ TEST(TextCodec, OptionsComeFromTheSettings) {
     EXPECT_TRUE(o.hardcore);
     EXPECT_FALSE(o.append_separators);
     EXPECT_FALSE(o.decompress);
+}
+
+TEST(TextCodec, PlaintextsAreHeldToTheSizeLimit) {
+    const std::string plain(3000, 'q');
+    CodecOptions o{kTwofishSha1Ofb, false, false, true, plain.size()};
+    for (bool hardcore : {false, true}) {
+        SCOPED_TRACE(hardcore ? "Hardcore" : "one pass");
+        o.hardcore = hardcore;
+        o.max_size = plain.size();
+        CodecResult block = encrypt_message(plain, "pw", o);
+        ASSERT_TRUE(block.ok()) << block.message();
+        // The outer Hardcore text is larger than the plaintext and still opens.
+        EXPECT_EQ(decrypt_message(block.text(), "pw", o).text(), plain);
+
+        o.max_size = plain.size() - 1;
+        CodecResult too_large = encrypt_message(plain, "pw", o);
+        EXPECT_EQ(too_large.failed_step(), CodecStep::TooLarge);
+        EXPECT_EQ(too_large.message(), "Text too large!\r\nThe text is 3000 bytes; texts may be up to 2999 bytes\r\n"
+                                       "(MaxTextSize in the [misc] section of the configuration file).");
+        CodecResult inflates = decrypt_message(block.text(), "pw", o);
+        EXPECT_EQ(inflates.failed_step(), CodecStep::DecryptedTooLarge);
+        EXPECT_EQ(inflates.message(), "Decrypted text too large!\r\nThe decrypted text would be larger; texts may "
+                                      "be up to 2999 bytes\r\n(MaxTextSize in the [misc] section of the configuration "
+                                      "file).");
+        // A wrong password is still a wrong password.
+        EXPECT_EQ(decrypt_message(block.text(), "other", o).failed_step(), CodecStep::Decompression);
+    }
+    EXPECT_EQ(size_text(0), "0 bytes");
+    EXPECT_EQ(size_text(1), "1 byte");
+    EXPECT_EQ(size_text(1023), "1023 bytes");
+    EXPECT_EQ(size_text(1024), "1 KiB");
+    EXPECT_EQ(size_text(std::uint64_t{256} << 20), "256 MiB");
+    EXPECT_EQ(size_text((std::uint64_t{256} << 20) + 1), "268435457 bytes");
+    EXPECT_EQ(size_text(std::uint64_t{3} << 29), "1536 MiB");
+}
+
+// A block of about a MiB that inflates to 1 GiB, against the default limit
+// of 256 MiB: refused with its own message, and the memory the process
+// took stays far below what inflating it would take. Measured in a child,
+// whose peak is its own.
+TEST(TextCodec, ACompressionBombIsRefusedInLittleMemory) {
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The zlib stream of 1 GiB of zero bytes, made in pieces.
+        Deflater deflater;
+        z_stream& zs = deflater.zs;
+        std::string zeros(std::size_t{1} << 20, '\0'), packed, out(std::size_t{1} << 16, '\0');
+        for (int piece = 0; piece < 1024; ++piece) {
+            zs.next_in = reinterpret_cast<Bytef*>(zeros.data());
+            zs.avail_in = static_cast<uInt>(zeros.size());
+            const int flush = piece == 1023 ? Z_FINISH : Z_NO_FLUSH;
+            do {
+                zs.next_out = reinterpret_cast<Bytef*>(out.data());
+                zs.avail_out = static_cast<uInt>(out.size());
+                deflate(&zs, flush);
+                packed.append(out.data(), out.size() - zs.avail_out);
+            } while (zs.avail_out == 0);
+        }
+        KeyedCipher cipher;
+        if (cipher.key(CipherSetup{4, 0, 0}, "pw")) ::_exit(2);
+        cipher->encrypt(reinterpret_cast<std::uint8_t*>(packed.data()), reinterpret_cast<std::uint8_t*>(packed.data()),
+                        static_cast<std::uint32_t>(packed.size()));
+        const std::string block = mime_encode(packed);
+        CodecResult r = decrypt_message(block, "pw", CodecOptions{CipherSetup{4, 0, 0}, false, false, true});
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const long result[3] = {static_cast<long>(block.size()), r.failed_step() == CodecStep::DecryptedTooLarge,
+                                usage.ru_maxrss};
+        if (::write(report[1], result, sizeof result) != sizeof result) ::_exit(3);
+        ::_exit(0);
+    }
+    long result[3] = {};
+    ASSERT_EQ(::read(report[0], result, sizeof result), static_cast<ssize_t>(sizeof result));
+    ::waitpid(child, nullptr, 0);
+    ::close(report[0]);
+    ::close(report[1]);
+    EXPECT_LT(result[0], 3 << 20) << "the block is small";
+    EXPECT_TRUE(result[1]) << "refused as too large";
+    EXPECT_LT(result[2], 200L << 10) << "peak KiB, against 1 GiB to inflate it";
 }
 
 }  // namespace
