@@ -28,26 +28,6 @@ QtClipboard::QtClipboard() : clipboard_(QGuiApplication::clipboard()) {
     if (!clipboard_) throw EClipboardError();
 }
 
-std::string crlf_line_ends(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-        out += text[i];
-    }
-    return out;
-}
-
-std::string lf_line_ends(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out += text[i];
-    }
-    return out;
-}
-
 void QtClipboard::open() {
     if (held_) throw EClipboardError();
     held_ = true;

@@ -9,17 +9,6 @@ class QClipboard;
 
 namespace morvantile::shell {
 
-// Clipboard history managers skip data that carries this type.
-inline constexpr char kSecretHintFormat[] = "x-kde-passwordManagerHint";
-
-// Plain text on the X clipboard has LF line ends; the program's texts have
-// CR LF, as the Windows build's have, so that the same text gives the same
-// ciphertext on both. Reading turns every bare LF into CR LF, writing every
-// CR LF into LF. (GTK programs offer CR LF already; Qt programs and
-// terminals LF.)
-std::string crlf_line_ends(std::string_view text);
-std::string lf_line_ends(std::string_view text);
-
 class QtClipboard final : public ClipboardAccess {
 public:
     QtClipboard();

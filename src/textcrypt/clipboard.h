@@ -45,6 +45,17 @@ public:
     virtual void set(std::string_view format, std::string_view bytes, bool secret) = 0;
 };
 
+// Clipboard history managers skip data that carries this type.
+inline constexpr char kSecretHintFormat[] = "x-kde-passwordManagerHint";
+
+// Plain text on the Linux clipboards (X11 and Wayland) has LF line ends;
+// the program's texts have CR LF, as the Windows build's have, so that the
+// same text gives the same ciphertext on both. Reading turns every bare LF
+// into CR LF, writing every CR LF into LF. (GTK programs offer CR LF
+// already; Qt programs and terminals LF.)
+std::string crlf_line_ends(std::string_view text);
+std::string lf_line_ends(std::string_view text);
+
 // A text counts as rich text when it starts with exactly "{\rtf".
 bool has_rtf_marker(std::string_view text);
 
