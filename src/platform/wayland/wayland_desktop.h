@@ -41,7 +41,26 @@ WaylandProtocols probe_wayland();
 // the connection lives. The caller decides whether that is good enough.
 inline constexpr WindowId kFocusedWindow = 1;
 
-class WaylandDesktop final : public QObject, public WindowSystem, public ClipboardAccess {
+class WaylandDesktop;
+
+// The clipboard (the seat's selection) through the data-control protocol:
+// "text/plain" is UTF-8 text with CR LF line ends, as the Qt clipboard gives
+// it; "text/rtf" is RTF under any of its names. Decrypted text is offered
+// with the mark that asks clipboard managers not to keep it.
+class WaylandClipboard final : public ClipboardAccess {
+public:
+    explicit WaylandClipboard(WaylandDesktop& desktop) : desktop_(desktop) {}
+    void open() override;
+    void close() override;
+    std::vector<std::string> formats() override;
+    std::optional<std::string> get(std::string_view format) override;
+    void set(std::string_view format, std::string_view bytes, bool secret) override;
+
+private:
+    WaylandDesktop& desktop_;
+};
+
+class WaylandDesktop final : public QObject, public WindowSystem {
     Q_OBJECT
 public:
     // Its own connection to the compositor beside Qt's; nullptr when there
@@ -52,6 +71,9 @@ public:
     const WaylandProtocols& protocols() const;
     bool tracks_windows() const;  // foreign-toplevel present
     bool has_clipboard() const;   // a data-control manager present
+    // The clipboard on this connection; every call throws EClipboardError
+    // when the compositor offers no data-control manager.
+    ClipboardAccess& clipboard();
 
     // The compositor's application id of a window ("org.gnome.gedit",
     // "featherpad"...); empty when unknown.
@@ -80,20 +102,16 @@ public:
     std::uint64_t tick_ms() override;
     void wait(int ms) override;
 
-    // ClipboardAccess: "text/plain" is UTF-8 text with CR LF line ends, as
-    // the Qt clipboard gives it; "text/rtf" is RTF under any of its names.
-    void open() override;
-    void close() override;
-    std::vector<std::string> formats() override;
-    std::optional<std::string> get(std::string_view format) override;
-    void set(std::string_view format, std::string_view bytes, bool secret) override;
+    // The connection's inside, for the protocol handlers.
+    struct State;
 
 private:
-    struct State;
+    friend class WaylandClipboard;
     explicit WaylandDesktop(std::unique_ptr<State> state);
     void read_events();
 
     std::unique_ptr<State> state_;
+    WaylandClipboard clipboard_{*this};
 };
 
 }  // namespace morvantile::platform
