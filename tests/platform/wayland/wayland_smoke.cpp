@@ -1,0 +1,103 @@
+// A hand check of the Wayland backend inside a wlroots session:
+//   wayland_smoke probe            what the compositor offers
+//   wayland_smoke windows          the window list, the active one marked
+//   wayland_smoke copy             select-all and copy into the focused
+//                                  window, then the clipboard's text
+//   wayland_smoke paste TEXT       TEXT (marked secret) onto the clipboard,
+//                                  select-all and paste into the focused window
+//   wayland_smoke set TEXT [S]     TEXT onto the clipboard, served S seconds
+//   wayland_smoke activate APP     brings the first window of APP forward
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/wayland/wayland_desktop.h"
+
+using morvantile::KeyStroke;
+using morvantile::WindowId;
+using morvantile::platform::WaylandDesktop;
+
+namespace {
+
+void chord(WaylandDesktop& d, char letter) {
+    const KeyStroke ctrl = d.key_for_vk(0x11);
+    const KeyStroke key = d.key_for_vk(static_cast<std::uint8_t>(letter));
+    // As the keystroke strings do: modifiers up, Ctrl down, the letter, up.
+    for (std::uint8_t vk : {0x12, 0x11, 0x10}) d.key_event(d.key_for_vk(vk).key, false);
+    d.key_event(ctrl.key, true);
+    d.key_event(key.key, true);
+    d.key_event(key.key, false);
+    d.key_event(ctrl.key, false);
+    d.wait(100);
+}
+
+void print_windows(WaylandDesktop& d) {
+    const WindowId active = d.foreground_window();
+    for (WindowId w : d.client_windows())
+        std::printf("%c %llu app_id=%s title=%s own=%d\n", w == active ? '*' : ' ',
+                    static_cast<unsigned long long>(w), d.window_app_id(w).c_str(), d.window_title(w).c_str(),
+                    d.own_window(w) ? 1 : 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::string command = argc > 1 ? argv[1] : "probe";
+    if (command == "probe") {
+        const auto p = morvantile::platform::probe_wayland();
+        std::printf("connected=%d display=%s seat=%d virtual_keyboard=%d wlr_data_control=%d ext_data_control=%d "
+                    "foreign_toplevel=%d\n",
+                    p.connected, p.display.c_str(), p.seat, p.virtual_keyboard, p.wlr_data_control,
+                    p.ext_data_control, p.foreign_toplevel);
+        for (const std::string& g : p.globals) std::printf("  %s\n", g.c_str());
+        return p.connected ? 0 : 1;
+    }
+    auto desktop = WaylandDesktop::open();
+    if (!desktop) {
+        std::fprintf(stderr, "no Wayland display with a virtual keyboard\n");
+        return 1;
+    }
+    WaylandDesktop& d = *desktop;
+    std::printf("tracks_windows=%d has_clipboard=%d\n", d.tracks_windows(), d.has_clipboard());
+    if (command == "windows") {
+        print_windows(d);
+    } else if (command == "activate" && argc > 2) {
+        for (WindowId w : d.client_windows())
+            if (d.window_app_id(w) == argv[2]) {
+                d.activate(w);
+                break;
+            }
+        d.wait(300);
+        print_windows(d);
+    } else if (command == "copy") {
+        chord(d, 'A');
+        d.wait(200);
+        chord(d, 'C');
+        d.wait(500);
+        auto& clipboard = d.clipboard();
+        clipboard.open();
+        const auto text = clipboard.get(morvantile::kPlainTextFormat);
+        clipboard.close();
+        std::printf("clipboard_taken=%d text=[%s]\n", d.clipboard_taken(), text ? text->c_str() : "(none)");
+        return text ? 0 : 2;
+    } else if ((command == "paste" || command == "set") && argc > 2) {
+        auto& clipboard = d.clipboard();
+        clipboard.open();
+        clipboard.set(morvantile::kPlainTextFormat, argv[2], command == "paste");
+        clipboard.close();
+        if (command == "paste") {
+            chord(d, 'A');
+            d.wait(200);
+            chord(d, 'V');
+        }
+        d.wait((argc > 3 ? std::atoi(argv[3]) : 2) * 1000);
+        std::printf("clipboard_taken=%d\n", d.clipboard_taken());
+    } else {
+        std::fprintf(stderr, "unknown command\n");
+        return 1;
+    }
+    return 0;
+}
