@@ -14,6 +14,8 @@ packages=(
   libqt6svg6           # draws the SVG tray and program icons
   libx11-dev           # X11: global hotkeys, windows, keyboard state
   libxtst-dev          # X11: synthetic keystrokes to the source window
+  libwayland-dev libwayland-bin  # Wayland (wlroots): the client library and wayland-scanner
+  libxkbcommon-dev     # Wayland: the keymap of the virtual keyboard
   fonts-dejavu-core    # a font for the widget tests on the offscreen platform
   # The end-to-end tests: a throw-away X11 desktop with a system tray, a real
   # editor as the other program, and tools that type, click and read the
