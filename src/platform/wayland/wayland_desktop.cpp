@@ -174,6 +174,11 @@ struct Globals {
     zwlr_foreign_toplevel_manager_v1* toplevel_manager = nullptr;
     std::uint32_t toplevel_version = 0;
     bool bind = false;  // the probe only lists
+    // Called as soon as the window list is bound: the compositor sends the
+    // windows that exist right away, and events that arrive before a
+    // listener is set are lost.
+    void (*listen_to_toplevels)(void* owner, zwlr_foreign_toplevel_manager_v1* manager) = nullptr;
+    void* owner = nullptr;
 };
 
 void on_global(void* data, wl_registry* registry, std::uint32_t name, const char* interface, std::uint32_t version) {
@@ -209,6 +214,7 @@ void on_global(void* data, wl_registry* registry, std::uint32_t name, const char
             g.toplevel_version = std::min<std::uint32_t>(version, 3);
             g.toplevel_manager = static_cast<zwlr_foreign_toplevel_manager_v1*>(
                 wl_registry_bind(registry, name, &zwlr_foreign_toplevel_manager_v1_interface, g.toplevel_version));
+            if (g.listen_to_toplevels) g.listen_to_toplevels(g.owner, g.toplevel_manager);
         }
     }
 }
@@ -562,6 +568,10 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open() {
     std::unique_ptr<WaylandDesktop> desktop(new WaylandDesktop(std::move(state)));
     State& st = *desktop->state_;
     Globals& g = st.globals;
+    g.owner = &st;
+    g.listen_to_toplevels = [](void* owner, zwlr_foreign_toplevel_manager_v1* manager) {
+        zwlr_foreign_toplevel_manager_v1_add_listener(manager, &kToplevelManagerListener, owner);
+    };
     g.registry = wl_display_get_registry(st.display);
     wl_registry_add_listener(g.registry, &kRegistryListener, &g);
     if (wl_display_roundtrip(st.display) < 0) return nullptr;
@@ -609,8 +619,6 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open() {
         zwlr_data_control_device_v1_add_listener(device, &kWlrDeviceListener, &st);
         st.data.device = reinterpret_cast<wl_proxy*>(device);
     }
-    if (g.toplevel_manager)
-        zwlr_foreign_toplevel_manager_v1_add_listener(g.toplevel_manager, &kToplevelManagerListener, &st);
     // The window list and the clipboard as they are now, then their details.
     wl_display_roundtrip(st.display);
     if (wl_display_roundtrip(st.display) < 0) return nullptr;
