@@ -24,7 +24,8 @@ std::string strings_to_text(const std::vector<std::string>& lines, std::size_t w
 
 std::string paramerror_text() {
     return strings_to_text({"", "Command line error.", "Allowed parameters are:", "/noconfig - do not write config file",
-                            "/nosplash - no splash screen", "/config=FILENAME - file to store options"},
+                            "/nosplash - no splash screen", "/config=FILENAME - file to store options",
+                            "/encrypt, /decrypt, /options, /exit - do what the hotkey does, in the running copy"},
                            100);
 }
 
@@ -71,13 +72,39 @@ void locate_configuration(RuntimeState& runtime, ErrorReporter& errors) {
     }
 }
 
-std::optional<std::string> parse_command_line(const std::vector<std::string>& params, RuntimeState& runtime) {
+namespace {
+
+constexpr std::string_view kTriggerWords[] = {"encrypt", "decrypt", "options", "exit"};
+
+std::string_view without_prefix(std::string_view p) {
+    if (!p.empty() && (p.front() == '-' || p.front() == '/')) p.remove_prefix(1);
+    return p;
+}
+
+}  // namespace
+
+std::string_view trigger_word_name(TriggerWord word) { return kTriggerWords[static_cast<int>(word)]; }
+
+std::optional<TriggerWord> trigger_word(std::string_view param) {
+    const std::string word = lower(without_prefix(param));
+    for (int i = 0; i < 4; ++i)
+        if (word == kTriggerWords[i]) return static_cast<TriggerWord>(i);
+    return std::nullopt;
+}
+
+std::optional<std::string> parse_command_line(const std::vector<std::string>& params, RuntimeState& runtime,
+                                              std::optional<TriggerWord>* trigger) {
     constexpr std::string_view kConfigPrefix = "config=";
+    bool have_trigger = false;
     for (const std::string& param : params) {
-        std::string_view p = param;
-        if (!p.empty() && (p.front() == '-' || p.front() == '/')) p.remove_prefix(1);
+        const std::string_view p = without_prefix(param);
         const std::string word = lower(p);
-        if (word == "d") {
+        if (const auto request = trigger_word(param)) {
+            // One request per call: "encrypt decrypt" has no meaning.
+            if (have_trigger) return paramerror_text();
+            have_trigger = true;
+            if (trigger) *trigger = request;
+        } else if (word == "d") {
             runtime.ShowSourceHandle = true;
         } else if (word == "nosplash") {
             runtime.CmdNoSplash = true;
@@ -93,6 +120,13 @@ std::optional<std::string> parse_command_line(const std::vector<std::string>& pa
         }
     }
     return std::nullopt;
+}
+
+std::optional<TriggerWord> command_line_trigger(const std::vector<std::string>& params) {
+    RuntimeState scratch;
+    std::optional<TriggerWord> trigger;
+    if (parse_command_line(params, scratch, &trigger)) return std::nullopt;
+    return trigger;
 }
 
 bool start_configuration(const std::vector<std::string>& params, Settings& settings, RuntimeState& runtime,

@@ -33,11 +33,27 @@ std::string resolve_config_name(const std::string& name, const std::string& fold
 // folder.
 void locate_configuration(RuntimeState& runtime, ErrorReporter& errors);
 
+// The words that ask the running copy for what a hotkey does
+// ("morvantile encrypt", bound to a key in the desktop's own settings).
+enum class TriggerWord { Encrypt, Decrypt, Options, Exit };
+
+// "encrypt", "decrypt", "options", "exit".
+std::string_view trigger_word_name(TriggerWord word);
+// A parameter naming a trigger word, with an optional leading "-" or "/" and
+// in any letter case.
+std::optional<TriggerWord> trigger_word(std::string_view param);
+
 // Applies the parameters (without the program name) in order: "d",
-// "nosplash", "noconfig", "config=NAME", each with an optional leading "-"
-// or "/" and in any letter case. Returns the error text for a parameter it
-// does not know; the flags set before it stay set.
-std::optional<std::string> parse_command_line(const std::vector<std::string>& params, RuntimeState& runtime);
+// "nosplash", "noconfig", "config=NAME" and one trigger word, each with an
+// optional leading "-" or "/" and in any letter case. Returns the error text
+// for a parameter it does not know, or for a second trigger word; the flags
+// set before it stay set. The trigger word goes to `trigger` when given.
+std::optional<std::string> parse_command_line(const std::vector<std::string>& params, RuntimeState& runtime,
+                                              std::optional<TriggerWord>* trigger = nullptr);
+
+// The trigger word of a valid command line; nullopt when there is none or
+// the command line has an error.
+std::optional<TriggerWord> command_line_trigger(const std::vector<std::string>& params);
 
 // The configuration steps of start-up: locate the configuration, put the
 // start values in place, read the command line, then the configuration file

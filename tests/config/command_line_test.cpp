@@ -23,7 +23,8 @@ TEST(StringsToText, CutsLinesAtExactlyTheWidth) {
     EXPECT_EQ(strings_to_text({"abcdefghijk", "x"}, 5), "abcde\r\nfghij\r\nk\r\nx\r\n");
     EXPECT_EQ(paramerror_text(),
               "\r\nCommand line error.\r\nAllowed parameters are:\r\n/noconfig - do not write config file\r\n"
-              "/nosplash - no splash screen\r\n/config=FILENAME - file to store options\r\n");
+              "/nosplash - no splash screen\r\n/config=FILENAME - file to store options\r\n"
+              "/encrypt, /decrypt, /options, /exit - do what the hotkey does, in the running copy\r\n");
 }
 
 TEST(CommandLine, SwitchesInAnyCaseWithOrWithoutPrefix) {
@@ -37,6 +38,30 @@ TEST(CommandLine, SwitchesInAnyCaseWithOrWithoutPrefix) {
     EXPECT_TRUE(r.ShowSourceHandle);
     EXPECT_TRUE(r.CmdNoConfig);
     EXPECT_FALSE(r.CmdNoSplash);
+}
+
+TEST(CommandLine, TriggerWordsInAnyCaseWithOrWithoutPrefixAndOnlyOneOfThem) {
+    const std::pair<const char*, TriggerWord> words[] = {
+        {"encrypt", TriggerWord::Encrypt}, {"-Decrypt", TriggerWord::Decrypt},
+        {"/OPTIONS", TriggerWord::Options}, {"eXiT", TriggerWord::Exit}};
+    for (const auto& [param, word] : words) {
+        RuntimeState r;
+        std::optional<TriggerWord> trigger;
+        EXPECT_FALSE(parse_command_line({"nosplash", param, "/config=a.ini"}, r, &trigger)) << param;
+        EXPECT_EQ(trigger, word) << param;
+        EXPECT_TRUE(r.CmdNoSplash);
+        EXPECT_EQ(command_line_trigger({param, "-noconfig"}), word) << param;
+    }
+    RuntimeState r;
+    EXPECT_FALSE(parse_command_line({"encrypt"}, r)) << "accepted without anybody asking for it";
+    EXPECT_EQ(command_line_trigger({"nosplash", "d"}), std::nullopt);
+    // "d" is the diagnostic switch, not short for decrypt.
+    for (const auto& params : std::vector<std::vector<std::string>>{
+             {"encrypt", "decrypt"}, {"exit", "/EXIT"}, {"--encrypt"}, {"encrypted"}, {"encrypt=1"}, {"decrypt", "x"}}) {
+        RuntimeState s;
+        EXPECT_EQ(parse_command_line(params, s), paramerror_text()) << params[0];
+        EXPECT_EQ(command_line_trigger(params), std::nullopt) << params[0];
+    }
 }
 
 TEST(CommandLine, ConfigNamesResolveInTheConfigurationFolder) {
