@@ -16,6 +16,7 @@
 #include "shell/main_window.h"
 #include "shell/qt_clipboard.h"
 #include "shell/termination.h"
+#include "shell/trigger_listener.h"
 #include "shell/x11_desktop.h"
 
 namespace {
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
     // word it does not know is a command-line error, not silently used.
     std::vector<std::string> params;
     for (int i = 1; i < argc; ++i) params.emplace_back(argv[i]);
+    // "morvantile encrypt" goes to the running copy, if there is one.
+    if (const std::optional<int> status = morvantile::shell::hand_over_trigger(params)) return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("morvantile"));
     QApplication::setDesktopFileName(QStringLiteral("morvantile"));
@@ -85,6 +88,7 @@ int main(int argc, char** argv) {
     // Ended during the start (a signal while the list password was asked):
     // the event loop would never hear of it.
     if (main_window.ending()) return 0;
+    main_window.listen_for_triggers();
     if (!desktop) {
         main_window.show_error(kNoXTest);
     } else if (wayland) {

@@ -25,6 +25,7 @@
 #include "shell/password_dialog.h"
 #include "shell/termination.h"
 #include "shell/tray_icon.h"
+#include "shell/trigger_listener.h"
 #include "shell/viewer.h"
 #include "shell/windows.h"
 #include "textcrypt/sender_tag.h"
@@ -228,6 +229,10 @@ bool TfrmMain::start(const std::vector<std::string>& params) {
     Label1->setText(about_text());
 
     if (!start_configuration(params, settings_, runtime_, config_, *this)) return false;
+    // Started for a request ("morvantile encrypt" with no copy running):
+    // the splash would take the focus from the window the request is for.
+    const std::optional<TriggerWord> request = command_line_trigger(params);
+    if (request) runtime_.CmdNoSplash = true;
 
     tray_->show();
     settrayiconhint();
@@ -246,6 +251,18 @@ bool TfrmMain::start(const std::vector<std::string>& params) {
                    "starts.");
     }
     registerhotkeys();
+    if (request) {
+        TriggerRequest start_request{*request, {}};
+        // The token the desktop gave this launch belongs to the request's
+        // dialog, not to whichever window shows first.
+        if (const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN"); valid_activation_token(token.toStdString())) {
+            start_request.activation_token = token.toStdString();
+            qunsetenv("XDG_ACTIVATION_TOKEN");
+        }
+        // Once the event loop runs; a message of the start still open is
+        // waited for (up to half a minute).
+        QTimer::singleShot(0, this, [this, start_request] { run_start_request(start_request, 120); });
+    }
     return true;
 }
 
@@ -334,7 +351,11 @@ bool TfrmMain::registerhotkeys() {
 }
 
 void TfrmMain::HotKeyManagerHotKeyPressed(TShortCut HotKey) {
-    switch (hotkey_command(settings_, runtime_, HotKey, automation_ && automation_->request_running())) {
+    run_command(hotkey_command(settings_, runtime_, HotKey, automation_ && automation_->request_running()));
+}
+
+void TfrmMain::run_command(HotKeyCommand command) {
+    switch (command) {
     case HotKeyCommand::Exit:
         quit_without_saving();
         break;
@@ -349,6 +370,51 @@ void TfrmMain::HotKeyManagerHotKeyPressed(TShortCut HotKey) {
         break;
     case HotKeyCommand::Ignore:
         break;
+    }
+}
+
+bool TfrmMain::listen_for_triggers(const std::string& path) {
+    std::string error;
+    std::string where = path;
+    if (where.empty()) {
+        if (const auto user_path = trigger_socket_path(error)) where = *user_path;
+    }
+    if (!where.empty()) {
+        triggers_.reset();
+        triggers_ = TriggerListener::listen(where, *this, error);
+    }
+    if (!triggers_) {
+        std::fprintf(stderr, "morvantile: command-line requests are off: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+TriggerReply TfrmMain::accept(const TriggerRequest& request) {
+    if (exiting_) return {TriggerAnswer::Error, "Morvantile is ending"};
+    const HotKeyCommand command =
+        trigger_command(runtime_, request.word, automation_ && automation_->request_running());
+    if (command == HotKeyCommand::Ignore) return {TriggerAnswer::Busy, {}};
+    if (command != HotKeyCommand::Exit) {
+        // As with a hotkey, an open dialog of the program comes forward
+        // instead; the caller hears that nothing else was done.
+        ActivationToken token(request.activation_token);
+        if (shell::ownDialogOpen()) return {TriggerAnswer::Busy, {}};
+    }
+    return {TriggerAnswer::Ok, {}};
+}
+
+void TfrmMain::run(const TriggerRequest& request) {
+    ActivationToken token(request.activation_token);
+    run_command(trigger_command(runtime_, request.word, automation_ && automation_->request_running()));
+}
+
+void TfrmMain::run_start_request(const TriggerRequest& request, int tries_left) {
+    const TriggerReply reply = accept(request);
+    if (reply.answer == TriggerAnswer::Ok) {
+        run(request);
+    } else if (reply.answer == TriggerAnswer::Busy && tries_left > 0) {
+        QTimer::singleShot(250, this, [this, request, tries_left] { run_start_request(request, tries_left - 1); });
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "automation/automation.h"
 #include "automation/hotkeys.h"
+#include "automation/trigger.h"
 #include "config/config_file.h"
 #include "config/settings.h"
 #include "filecrypt/file_system.h"
@@ -31,6 +32,7 @@ namespace morvantile::shell {
 class TrayIcon;
 class SplashAnimation;
 class TerminationSignals;
+class TriggerListener;
 
 // A timer of the main window for the automation.
 class QtTimer final : public Timer {
@@ -59,7 +61,8 @@ class TfrmMain final : public QWidget,
                        public Viewers,
                        public Tray,
                        public EventPump,
-                       public PasswordDialogWindow {
+                       public PasswordDialogWindow,
+                       public TriggerHandler {
     Q_OBJECT
 public:
     // `clipboard` is the desktop clipboard (tests pass a fake one); the
@@ -102,6 +105,16 @@ public:
     // is invalid or taken.
     bool registerhotkeys();
     void HotKeyManagerHotKeyPressed(TShortCut HotKey);
+
+    // Takes command-line requests ("morvantile encrypt") at `path`, by
+    // default the user's trigger socket. False, with a note on standard
+    // error, when it cannot: the program runs on without them.
+    bool listen_for_triggers(const std::string& path = {});
+    // TriggerHandler: a request is accepted and run as a press of its
+    // hotkey would be; busy while an operation, a request or one of the
+    // program's dialogs is under way (the dialog comes forward).
+    TriggerReply accept(const TriggerRequest& request) override;
+    void run(const TriggerRequest& request) override;
 
     // Dialogs
     bool setpassword() override;
@@ -147,6 +160,9 @@ private:
     void timer_splashTimer();
     std::optional<std::string> file_dialog(const FileDialogRequest& request, bool save);
     void build_splash();
+    void run_command(HotKeyCommand command);
+    // The request on the program's own command line, once it has started.
+    void run_start_request(const TriggerRequest& request, int tries_left);
 
     Settings settings_;
     RuntimeState runtime_;
@@ -172,6 +188,7 @@ private:
     QLabel* Label1 = nullptr;
     QLabel* l_username = nullptr;
     QPushButton* btn_close = nullptr;
+    std::unique_ptr<TriggerListener> triggers_;
     bool exiting_ = false;
     bool tray_missing_reported_ = false;
 };

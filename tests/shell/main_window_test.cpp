@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <future>
 
 #include "message_catcher.h"
 #include "passwords/password_manager.h"
@@ -18,6 +20,7 @@
 #include "shell/password_dialog.h"
 #include "shell/termination.h"
 #include "shell/tray_icon.h"
+#include "shell/trigger_listener.h"
 #include "support/desktop_fakes.h"
 #include "support/temp_files.h"
 #include "textcrypt/text_codec.h"
@@ -293,6 +296,117 @@ TEST(MainWindow, ACommandLineErrorEndsTheStart) {
     EXPECT_FALSE(w.start({"/nosplash", "--bogus"}));
     ASSERT_EQ(messages.texts.size(), 1u);
     EXPECT_NE(messages.texts[0].find("nosplash"), std::string::npos);
+}
+
+// Sends a command-line request and keeps the event loop turning (the
+// request runs in it) until the answer is in.
+TriggerSendStatus trigger(const std::string& path, TriggerWord word, const std::string& token = {}) {
+    auto sent = std::async(std::launch::async, [=] { return send_trigger(path, {word, token}).status; });
+    while (sent.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QCoreApplication::processEvents();
+    return sent.get();
+}
+
+// The activation token in the environment each time a password dialog
+// shows.
+struct TokenWatch {
+    std::vector<std::string> seen;
+    QTimer timer;
+    TokenWatch() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (qobject_cast<TPasswordDlg*>(w) && w->isVisible())
+                    seen.push_back(qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString());
+            }
+        });
+        timer.start(5);
+    }
+};
+
+TEST(MainWindow, CommandLineRequestsDoWhatTheirHotKeysDo) {
+    ConfigHome home;
+    MessageCatcher messages;
+    TokenWatch tokens;  // before the typer, so it sees each dialog first
+    PasswordTyper typer;
+    FakeClipboard* clip = nullptr;
+    TfrmMain w(fake_clipboard(&clip));
+    int finished = 0;
+    QObject::connect(&w, &TfrmMain::finished, [&] { ++finished; });
+    ASSERT_TRUE(w.start({"nosplash", "noconfig"}));
+    // With hotkeys switched off: the key was bound in the desktop.
+    w.settings().HotKeysEnabled = false;
+    const std::string path = home.folder / "trigger";
+    ASSERT_TRUE(w.listen_for_triggers(path));
+
+    const std::string text = "Meet at noon.\r\n";
+    clip->put("text/plain", text);
+    typer.answers = {QStringLiteral("tiger")};
+    EXPECT_EQ(trigger(path, TriggerWord::Encrypt, "desk-token-1"), TriggerSendStatus::Accepted);
+    ASSERT_EQ(typer.prompts.size(), 1u);
+    EXPECT_EQ(typer.prompts[0], QStringLiteral("Enter text encryption password:"));
+    const std::string block = clip->plain().value_or("");
+    ASSERT_EQ(block.rfind(start_separator(), 0), 0u) << block;
+    ASSERT_FALSE(tokens.seen.empty());
+    EXPECT_EQ(tokens.seen.front(), "desk-token-1") << "the dialog is activated with the caller's token";
+    EXPECT_TRUE(qEnvironmentVariableIsEmpty("XDG_ACTIVATION_TOKEN")) << "and it is gone afterwards";
+
+    clip->put("text/plain", std::string(strip_separator_lines(block)));
+    typer.answers = {QStringLiteral("tiger")};
+    EXPECT_EQ(trigger(path, TriggerWord::Decrypt), TriggerSendStatus::Accepted);
+    EXPECT_EQ(clip->plain(), text);
+
+    // Busy as a hotkey press would be: nothing runs.
+    w.runtime().OperationBusy = true;
+    EXPECT_EQ(trigger(path, TriggerWord::Encrypt), TriggerSendStatus::Busy);
+    EXPECT_EQ(trigger(path, TriggerWord::Exit), TriggerSendStatus::Busy);
+    w.runtime().OperationBusy = false;
+    EXPECT_EQ(typer.prompts.size(), 2u);
+
+    // The options dialog; while it is open a request only brings it forward.
+    bool options_seen = false;
+    TriggerSendStatus meanwhile = TriggerSendStatus::Accepted;
+    QTimer::singleShot(100, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* options = qobject_cast<TfrmOptions*>(top); options && options->isVisible()) {
+                options_seen = true;
+                meanwhile = trigger(path, TriggerWord::Encrypt);
+                options->reject();
+            }
+        }
+    });
+    EXPECT_EQ(trigger(path, TriggerWord::Options), TriggerSendStatus::Accepted);
+    EXPECT_TRUE(options_seen);
+    EXPECT_EQ(meanwhile, TriggerSendStatus::Busy);
+    EXPECT_EQ(typer.prompts.size(), 2u);
+
+    // Exit as the exit hotkey: the program ends without writing anything.
+    w.settings().QuoteString = "|";
+    const std::string before = test::read_file(home.ini());
+    EXPECT_EQ(trigger(path, TriggerWord::Exit), TriggerSendStatus::Accepted);
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(test::read_file(home.ini()), before);
+    EXPECT_EQ(trigger(path, TriggerWord::Options), TriggerSendStatus::Refused) << "it is ending";
+}
+
+TEST(MainWindow, ARequestOnItsOwnCommandLineRunsOnceStartedWithoutTheSplash) {
+    ConfigHome home;
+    MessageCatcher messages;
+    PasswordTyper typer;
+    FakeClipboard* clip = nullptr;
+    TfrmMain w(fake_clipboard(&clip));
+    clip->put("text/plain", "hello");
+    typer.answers = {QStringLiteral("tiger")};
+    qputenv("XDG_ACTIVATION_TOKEN", "launch-token");
+    ASSERT_TRUE(w.start({"noconfig", "/Encrypt"}));
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(qEnvironmentVariableIsEmpty("XDG_ACTIVATION_TOKEN")) << "kept for the request's dialog";
+    EXPECT_TRUE(typer.prompts.empty()) << "not before the event loop runs";
+    QElapsedTimer waited;
+    waited.start();
+    while (typer.prompts.empty() && waited.elapsed() < 3000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(typer.prompts.size(), 1u);
+    EXPECT_NE(clip->plain().value_or("hello"), "hello");
 }
 
 }  // namespace
