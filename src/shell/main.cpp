@@ -84,11 +84,11 @@ int main(int argc, char** argv) {
     morvantile::shell::TfrmMain main_window(std::make_unique<morvantile::shell::QtClipboard>(), backend);
     morvantile::shell::TerminationSignals signals_from_outside;
     main_window.follow_session(signals_from_outside);
+    main_window.listen_for_triggers();
     if (!main_window.start(params)) return 1;
     // Ended during the start (a signal while the list password was asked):
     // the event loop would never hear of it.
     if (main_window.ending()) return 0;
-    main_window.listen_for_triggers();
     if (!desktop) {
         main_window.show_error(kNoXTest);
     } else if (wayland) {

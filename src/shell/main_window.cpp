@@ -251,6 +251,7 @@ bool TfrmMain::start(const std::vector<std::string>& params) {
                    "starts.");
     }
     registerhotkeys();
+    started_ = true;
     if (request) {
         TriggerRequest start_request{*request, {}};
         // The token the desktop gave this launch belongs to the request's
@@ -395,12 +396,15 @@ TriggerReply TfrmMain::accept(const TriggerRequest& request) {
     const HotKeyCommand command =
         trigger_command(runtime_, request.word, automation_ && automation_->request_running());
     if (command == HotKeyCommand::Ignore) return {TriggerAnswer::Busy, {}};
-    if (command != HotKeyCommand::Exit) {
+    if (command != HotKeyCommand::Exit || !started_) {
         // As with a hotkey, an open dialog of the program comes forward
-        // instead; the caller hears that nothing else was done.
+        // instead (a message of the start, the list password); the caller
+        // hears that nothing else was done.
         ActivationToken token(request.activation_token);
         if (shell::ownDialogOpen()) return {TriggerAnswer::Busy, {}};
     }
+    // Before the configuration is read nothing may run.
+    if (!started_) return {TriggerAnswer::Busy, {}};
     return {TriggerAnswer::Ok, {}};
 }
 

@@ -108,7 +108,9 @@ public:
 
     // Takes command-line requests ("morvantile encrypt") at `path`, by
     // default the user's trigger socket. False, with a note on standard
-    // error, when it cannot: the program runs on without them.
+    // error, when it cannot: the program runs on without them. Called
+    // before start(), so that a request during the start's messages finds
+    // the program busy instead of unreachable.
     bool listen_for_triggers(const std::string& path = {});
     // TriggerHandler: a request is accepted and run as a press of its
     // hotkey would be; busy while an operation, a request or one of the
@@ -189,6 +191,7 @@ private:
     QLabel* l_username = nullptr;
     QPushButton* btn_close = nullptr;
     std::unique_ptr<TriggerListener> triggers_;
+    bool started_ = false;
     bool exiting_ = false;
     bool tray_missing_reported_ = false;
 };

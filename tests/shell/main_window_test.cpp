@@ -333,11 +333,20 @@ TEST(MainWindow, CommandLineRequestsDoWhatTheirHotKeysDo) {
     TfrmMain w(fake_clipboard(&clip));
     int finished = 0;
     QObject::connect(&w, &TfrmMain::finished, [&] { ++finished; });
-    ASSERT_TRUE(w.start({"nosplash", "noconfig"}));
-    // With hotkeys switched off: the key was bound in the desktop.
-    w.settings().HotKeysEnabled = false;
     const std::string path = home.folder / "trigger";
     ASSERT_TRUE(w.listen_for_triggers(path));
+    // Not before the configuration is read: the start's message comes
+    // forward instead.
+    std::vector<TriggerSendStatus> during_start;
+    QTimer::singleShot(0, [&] {
+        during_start.push_back(trigger(path, TriggerWord::Options));
+        during_start.push_back(trigger(path, TriggerWord::Exit));
+    });
+    ASSERT_TRUE(w.start({"nosplash", "noconfig"}));
+    EXPECT_EQ(during_start, (std::vector<TriggerSendStatus>{TriggerSendStatus::Busy, TriggerSendStatus::Busy}));
+    EXPECT_EQ(finished, 0);
+    // With hotkeys switched off: the key was bound in the desktop.
+    w.settings().HotKeysEnabled = false;
 
     const std::string text = "Meet at noon.\r\n";
     clip->put("text/plain", text);
