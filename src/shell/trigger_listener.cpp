@@ -33,7 +33,11 @@ std::optional<int> hand_over_trigger(const std::vector<std::string>& params) {
     std::string error;
     const std::optional<std::string> path = trigger_socket_path(error);
     if (!path) {
-        if (!instance_running()) return std::nullopt;
+        // No socket to reach a copy by; without one this process is it.
+        if (!instance_running()) {
+            if (*word != TriggerWord::Exit) return std::nullopt;
+            error = "Morvantile is not running.";
+        }
         report(error);
         return 1;
     }
