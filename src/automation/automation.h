@@ -68,6 +68,10 @@ public:
     // Starts a program detached from this one, with no shell; its process
     // id, or 0 when it could not be started.
     virtual std::int64_t start_process(const std::vector<std::string>& argv) = 0;
+    // The desktop's name for the program behind a window (a Wayland
+    // application id such as "org.gnome.gedit"), for desktops that cannot
+    // tell a window's process; empty when unknown.
+    virtual std::string window_app_id(WindowId) { return {}; }
 
     // The key that types `vk` (a Windows virtual-key code: letters, digits,
     // F-keys, cursor keys, Shift 0x10, Ctrl 0x11, Alt 0x12...).
@@ -210,6 +214,11 @@ private:
     // another process of the same program (a single-instance editor that
     // handed the text over) also counts.
     std::string viewer_program_file_;
+    // Where windows have no known process (Wayland), the editor is known by
+    // its application id: the running window chosen for reuse, or else any
+    // window of that name that was not there when the editor was started.
+    WindowId viewer_window_ = 0;
+    std::vector<WindowId> windows_before_viewer_;
 };
 
 }  // namespace morvantile

@@ -1,6 +1,7 @@
 // Feeding decrypted text to the user's own editor: the text is already on
 // the clipboard; the editor is found or started, and once one of its windows
 // is in front it gets select-all and paste.
+#include <algorithm>
 #include <string>
 
 #include "automation/automation.h"
@@ -22,6 +23,20 @@ void cut_utf8(std::string& text, std::size_t max) {
     text.resize(n);
 }
 
+std::string lower_ascii_copy(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// Whether a name the desktop gives a window ("org.gnome.gedit") contains
+// the editor's program name ("gedit"), letter case aside: application ids
+// are written in any case, program files mostly in lower case.
+bool names_program(std::string_view name, std::string_view exe_name) {
+    return !exe_name.empty() && lower_ascii_copy(name).find(lower_ascii_copy(exe_name)) != std::string::npos;
+}
+
 }  // namespace
 
 std::string DesktopAutomation::windowexename(WindowId window) {
@@ -40,18 +55,26 @@ void DesktopAutomation::launchviewer(std::string_view command_line, [[maybe_unus
     runtime_.ViewerProcessId = 0;
     // Left from an earlier start, it could accept a window of another editor.
     viewer_program_file_.clear();
+    viewer_window_ = 0;
+    windows_before_viewer_.clear();
 
     WindowSystem& ws = services_.windows;
     bool found = false;
     // Letter case counts: program files on Linux are case-sensitive names.
     for (const WindowId window : ws.client_windows()) {
-        if (file_name_part(windowexename(window)) != runtime_.ViewerExeName) continue;
+        const std::string program_file = windowexename(window);
+        if (program_file.empty() && names_program(ws.window_app_id(window), runtime_.ViewerExeName)) {
+            viewer_window_ = window;
+        } else if (file_name_part(program_file) != runtime_.ViewerExeName) {
+            continue;
+        }
         forceforeground(window);
         runtime_.ViewerProcessId = static_cast<int>(ws.window_process(window));
         found = true;
         break;
     }
     if (!found) {
+        windows_before_viewer_ = ws.client_windows();
         if (!argv.empty()) {
             viewer_program_file_ = ws.find_program(argv[0]);
             // A start that fails says nothing: the text stays on the
@@ -80,8 +103,17 @@ void DesktopAutomation::timer_externalviewerTimer() {
     // came from may well be another copy of the same editor.
     const bool handed_over = runtime_.ViewerProcessId != 0 && !viewer_program_file_.empty() &&
                              ws.process_program_file(runtime_.ViewerProcessId).empty();
-    const bool ours = (runtime_.ViewerProcessId != 0 && pid == runtime_.ViewerProcessId) ||
-                      (pid != 0 && handed_over && ws.process_program_file(pid) == viewer_program_file_);
+    bool ours = (runtime_.ViewerProcessId != 0 && pid == runtime_.ViewerProcessId) ||
+                (pid != 0 && handed_over && ws.process_program_file(pid) == viewer_program_file_);
+    // A window whose process the desktop does not tell: the running editor
+    // window chosen above, or a new window named after the editor.
+    if (!ours && fg != 0 && pid == 0) {
+        const bool is_new = std::find(windows_before_viewer_.begin(), windows_before_viewer_.end(), fg) ==
+                            windows_before_viewer_.end();
+        ours = viewer_window_ != 0 ? fg == viewer_window_
+                                   : is_new && (names_program(ws.window_app_id(fg), runtime_.ViewerExeName) ||
+                                                names_program(ws.window_title(fg), runtime_.ViewerExeName));
+    }
     if (!ours) return;
 
     services_.externalviewer.stop();

@@ -31,6 +31,7 @@ struct FakeWindowSystem : WindowSystem {
     std::map<WindowId, Window> windows;
     std::vector<WindowId> clients;                 // client_windows(), in order
     std::map<std::int64_t, std::string> programs;  // pid -> program file
+    std::map<WindowId, std::string> app_ids;       // window_app_id()
     std::map<std::string, std::string, std::less<>> on_path;
     std::deque<std::int64_t> start_pids;  // start_process answers; exhausted: 0
     std::set<WindowId> refuse_activation;
@@ -81,6 +82,10 @@ struct FakeWindowSystem : WindowSystem {
     std::int64_t window_process(WindowId w) override {
         auto it = windows.find(w);
         return it == windows.end() ? 0 : it->second.pid;
+    }
+    std::string window_app_id(WindowId w) override {
+        auto it = app_ids.find(w);
+        return it == app_ids.end() ? std::string() : it->second;
     }
     std::string process_program_file(std::int64_t pid) override {
         auto it = programs.find(pid);

@@ -538,6 +538,64 @@ TEST_F(ViewerTest, DeliveryPastesIntoTheEditorAndMarksItsCaptionOnce) {
     EXPECT_GE(ws.now - before, static_cast<std::uint64_t>(2 * 250 + kViewerRetitleMs));
 }
 
+// Wayland: no window tells its process; the application id names the editor.
+TEST_F(ViewerTest, WithoutProcessesARunningEditorIsKnownByItsApplicationId) {
+    ws.windows[30] = {"todo.txt - Mousepad", 0};
+    ws.windows[31] = {"Chat", 0};
+    ws.app_ids = {{30, "org.xfce.Mousepad"}, {31, "chat"}};
+    ws.clients = {10, 31, 30};
+    ws.fg = 31;
+    automation.launchviewer("mousepad", 5);
+    EXPECT_EQ(only("activate"), (Log{"activate 30"}));
+    EXPECT_TRUE(only("start").empty());
+    EXPECT_EQ(runtime.ViewerProcessId, 0);
+
+    // Only that window takes the text, not whatever else comes to the front.
+    ws.fg = 31;
+    ticks(1);
+    EXPECT_TRUE(viewer.running);
+    EXPECT_TRUE(ws.keys().empty());
+    ws.fg = 30;
+    ticks(1);
+    EXPECT_FALSE(viewer.running);
+    EXPECT_EQ(only("restore"), (Log{"restore 30"}));
+    EXPECT_EQ(ws.keys().size(), 2 * chord("a").size());
+}
+
+TEST_F(ViewerTest, WithoutProcessesAStartedEditorIsItsNewWindowOnly) {
+    // A window that mentions the editor in its title was there before the
+    // start: it is not the editor, even once it comes to the front.
+    ws.windows[34] = {"notes about mousepad", 0};
+    ws.app_ids = {{34, "org.gnome.gedit"}};
+    ws.clients = {34};
+    ws.start_pids = {95};
+    automation.launchviewer("mousepad", 5);
+    EXPECT_EQ(only("start"), (Log{"start mousepad"}));
+    ws.fg = 34;
+    ticks(1);
+    EXPECT_TRUE(viewer.running);
+
+    // The new window, known by its application id.
+    ws.windows[35] = {"Untitled 1", 0};
+    ws.app_ids[35] = "org.xfce.mousepad";
+    ws.clients.push_back(35);
+    ws.fg = 35;
+    ticks(1);
+    EXPECT_FALSE(viewer.running);
+    EXPECT_EQ(only("restore"), (Log{"restore 35"}));
+
+    // A program without an application id, known by its title.
+    ws.log.clear();
+    ws.clients = {34, 35};
+    ws.start_pids = {96};
+    automation.launchviewer("featherpad", 5);
+    ws.windows[36] = {"Untitled - FeatherPad", 0};
+    ws.fg = 36;
+    ticks(1);
+    EXPECT_FALSE(viewer.running);
+    EXPECT_EQ(only("restore"), (Log{"restore 36"}));
+}
+
 TEST_F(ViewerTest, WindowOfTheSameProgramCountsWhenTheStartedProcessHandedOver) {
     ws.clients.clear();  // the running instance shows no window yet
     ws.start_pids = {90};
