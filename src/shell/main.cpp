@@ -3,58 +3,38 @@
 // loop runs until Exit.
 #include <QApplication>
 #include <QMessageBox>
-#include <X11/Xlib.h>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "config/ascii.h"
 #include "config/command_line.h"
+#include "platform/backend.h"
 #include "shell/instance_lock.h"
 #include "shell/main_window.h"
 #include "shell/qt_clipboard.h"
 #include "shell/termination.h"
 #include "shell/trigger_listener.h"
-#include "shell/x11_desktop.h"
 
 namespace {
 
-bool wayland_session() {
-    const char* type = std::getenv("XDG_SESSION_TYPE");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (type != nullptr && std::strcmp(type, "wayland") == 0) || (wayland != nullptr && *wayland != '\0');
-}
-
-// Hotkeys and keystrokes exist only on X11, so the program always runs on
-// an X display, under Wayland on XWayland.
-bool x11_display_reachable() {
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) return false;
-    XCloseDisplay(display);
-    return true;
-}
-
 constexpr char kNoDisplay[] =
-    "Morvantile needs an X11 display (an X session, or XWayland under Wayland), and none was found "
-    "($DISPLAY).\n";
-constexpr char kWaylandNote[] =
-    "This is a Wayland session. Morvantile runs on XWayland here, so its hotkeys and keystrokes reach only "
-    "programs that run on XWayland too. The tray menu, the clipboard operations and file mode work everywhere.";
-constexpr char kNoXTest[] =
-    "The X server lacks the XTEST or the XKEYBOARD extension, so Morvantile cannot use hotkeys or send keystrokes. The tray "
-    "menu works on the clipboard: copy the text, choose Encrypt or Decrypt, and paste the result.";
+    "Morvantile needs a desktop to show its windows on (an X11 or Wayland session), and none was found "
+    "($DISPLAY, $WAYLAND_DISPLAY).\n";
+
+// "diagnose", with the optional "-" or "/" of the other parameters.
+bool asks_for_diagnosis(const std::vector<std::string>& params) {
+    if (params.size() != 1) return false;
+    std::string_view word = params[0];
+    if (!word.empty() && (word.front() == '-' || word.front() == '/')) word.remove_prefix(1);
+    return morvantile::equal_ignoring_case(word, "diagnose");
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool wayland = wayland_session();
-    if (!x11_display_reachable()) {
-        std::fputs(kNoDisplay, stderr);
-        return 1;
-    }
-    if (wayland && std::getenv("QT_QPA_PLATFORM") == nullptr) qputenv("QT_QPA_PLATFORM", "xcb");
     // Taken before Qt removes the options it knows (-style, -display...)
     // from argv: the program's own command line has none of those, and a
     // word it does not know is a command-line error, not silently used.
@@ -62,6 +42,17 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) params.emplace_back(argv[i]);
     // "morvantile encrypt" goes to the running copy, if there is one.
     if (const std::optional<int> status = morvantile::shell::hand_over_trigger(params)) return *status;
+
+    morvantile::platform::DesktopReport report = morvantile::platform::plan_backend();
+    if (asks_for_diagnosis(params)) {
+        std::fputs(morvantile::platform::diagnose_text(report).c_str(), stdout);
+        return 0;
+    }
+    if (report.kind == morvantile::platform::BackendKind::NoDisplay) {
+        std::fputs(kNoDisplay, stderr);
+        return 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("morvantile"));
     QApplication::setDesktopFileName(QStringLiteral("morvantile"));
@@ -78,10 +69,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::unique_ptr<morvantile::shell::X11Desktop> desktop = morvantile::shell::X11Desktop::open();
-    morvantile::shell::DesktopBackend backend;
-    if (desktop) backend = {desktop.get(), desktop.get()};
-    morvantile::shell::TfrmMain main_window(std::make_unique<morvantile::shell::QtClipboard>(), backend);
+    morvantile::platform::Backend backend = morvantile::platform::open_backend(report);
+    std::unique_ptr<morvantile::ClipboardAccess> clipboard = std::move(backend.clipboard);
+    if (!clipboard) clipboard = std::make_unique<morvantile::shell::QtClipboard>();
+    morvantile::shell::TfrmMain main_window(
+        std::move(clipboard),
+        {backend.hotkeys, backend.windows, morvantile::platform::about_line(report)});
     morvantile::shell::TerminationSignals signals_from_outside;
     main_window.follow_session(signals_from_outside);
     main_window.listen_for_triggers();
@@ -89,10 +82,6 @@ int main(int argc, char** argv) {
     // Ended during the start (a signal while the list password was asked):
     // the event loop would never hear of it.
     if (main_window.ending()) return 0;
-    if (!desktop) {
-        main_window.show_error(kNoXTest);
-    } else if (wayland) {
-        main_window.show_error(kWaylandNote);
-    }
+    if (!report.start_message.empty()) main_window.show_error(report.start_message);
     return app.exec();
 }

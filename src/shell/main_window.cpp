@@ -209,8 +209,14 @@ void TfrmMain::build_splash() {
     small.setPointSizeF(small.pointSizeF() * 0.85);
     l_username->setFont(small);
     l_username->setStyleSheet(QStringLiteral("border: none; color: #9fd8ff;"));
+    l_desktop = new QLabel(to_qstring(backend_.description), Shape1);
+    l_desktop->setAlignment(Qt::AlignRight);
+    l_desktop->setFont(small);
+    l_desktop->setStyleSheet(QStringLiteral("border: none; color: #9fd8ff;"));
+    l_desktop->setVisible(!backend_.description.empty());
     lower->addWidget(Label1);
     lower->addWidget(l_username);
+    lower->addWidget(l_desktop);
     layout->addWidget(Shape1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }

@@ -54,6 +54,8 @@ private:
 struct DesktopBackend {
     HotKeySystem* hotkeys = nullptr;
     WindowSystem* windows = nullptr;
+    // For the about window: which desktop backend runs and what it does.
+    std::string description;
 };
 
 class TfrmMain final : public QWidget,
@@ -189,6 +191,7 @@ private:
     QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* l_username = nullptr;
+    QLabel* l_desktop = nullptr;
     QPushButton* btn_close = nullptr;
     std::unique_ptr<TriggerListener> triggers_;
     bool started_ = false;

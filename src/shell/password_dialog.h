@@ -12,7 +12,7 @@
 #include <string>
 
 #include "passwords/password_manager.h"
-#include "shell/caps_lock.h"
+#include "platform/x11/caps_lock.h"
 #include "shell/shell_context.h"
 #include "shell/windows.h"
 
@@ -36,7 +36,7 @@ class TPasswordDlg : public QDialog {
 public:
     // caps_lock_on: whether Caps Lock is toggled on and not held down.
     TPasswordDlg(ShellContext& context, PasswordDialogLayout layout, QWidget* parent = nullptr,
-                 std::function<bool()> caps_lock_on = caps_lock_toggled);
+                 std::function<bool()> caps_lock_on = platform::caps_lock_toggled);
     ~TPasswordDlg() override;
 
     // After exec() returned Accepted: the text of the `Password` box as the

@@ -1,4 +1,4 @@
-#include "shell/caps_lock.h"
+#include "platform/x11/caps_lock.h"
 
 #include <QGuiApplication>
 
@@ -8,7 +8,7 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
-namespace morvantile::shell {
+namespace morvantile::platform {
 
 namespace {
 
@@ -44,4 +44,4 @@ bool caps_lock_toggled() {
     return caps_indicator_on(display) && !caps_key_held(display);
 }
 
-}  // namespace morvantile::shell
+}  // namespace morvantile::platform

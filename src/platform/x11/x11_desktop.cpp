@@ -1,4 +1,4 @@
-#include "shell/x11_desktop.h"
+#include "platform/x11/x11_desktop.h"
 
 #include <QAbstractEventDispatcher>
 #include <QClipboard>
@@ -34,7 +34,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-namespace morvantile::shell {
+namespace morvantile::platform {
 
 namespace {
 
@@ -509,6 +509,33 @@ struct X11Desktop::State {
         XSendEvent(dpy, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     }
 };
+
+X11Probe probe_x11() {
+    X11Probe probe;
+    Display* dpy = XOpenDisplay(nullptr);
+    if (dpy == nullptr) return probe;
+    probe.display = true;
+    probe.name = DisplayString(dpy);
+    int event_base = 0, error_base = 0, major = 0, minor = 0;
+    probe.xtest = XTestQueryExtension(dpy, &event_base, &error_base, &major, &minor);
+    int opcode = 0, xkb_event = 0, xkb_error = 0, xkb_major = XkbMajorVersion, xkb_minor = XkbMinorVersion;
+    probe.xkb = XkbQueryExtension(dpy, &opcode, &xkb_event, &xkb_error, &xkb_major, &xkb_minor);
+    const Atom supported = XInternAtom(dpy, "_NET_SUPPORTED", False);
+    const Atom active = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(dpy, DefaultRootWindow(dpy), supported, 0, 4096, False, XA_ATOM, &type, &format, &count,
+                           &after, &data) == Success &&
+        data != nullptr) {
+        const auto* atoms = reinterpret_cast<const Atom*>(data);
+        probe.window_manager = std::find(atoms, atoms + count, active) != atoms + count;
+        XFree(data);
+    }
+    XCloseDisplay(dpy);
+    return probe;
+}
 
 std::unique_ptr<X11Desktop> X11Desktop::open() {
     Display* dpy = XOpenDisplay(nullptr);
@@ -1022,4 +1049,4 @@ void X11Desktop::wait(int ms) {
     loop.exec();
 }
 
-}  // namespace morvantile::shell
+}  // namespace morvantile::platform

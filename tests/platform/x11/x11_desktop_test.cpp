@@ -16,14 +16,14 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "shell/x11_desktop.h"
+#include "platform/x11/x11_desktop.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
-namespace morvantile::shell {
+namespace morvantile::platform {
 namespace {
 
 constexpr std::uint8_t kF11 = 0x7A;
@@ -647,7 +647,7 @@ TEST_F(X11DesktopTest, ProgramsAndProcesses) {
 }
 
 }  // namespace
-}  // namespace morvantile::shell
+}  // namespace morvantile::platform
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {

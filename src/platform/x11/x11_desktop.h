@@ -17,7 +17,19 @@
 #include "automation/automation.h"
 #include "automation/hotkeys.h"
 
-namespace morvantile::shell {
+namespace morvantile::platform {
+
+// What the X display ($DISPLAY) offers, for the choice of backend and for
+// `morvantile diagnose`.
+struct X11Probe {
+    bool display = false;  // a display answered
+    std::string name;      // its name as used
+    bool xtest = false;    // synthetic keys
+    bool xkb = false;      // keyboard layouts
+    bool window_manager = false;  // _NET_ACTIVE_WINDOW is supported
+};
+// Opens the display, asks, closes it again. Never throws.
+X11Probe probe_x11();
 
 class X11Desktop final : public QObject, public HotKeySystem, public WindowSystem {
     Q_OBJECT
@@ -65,4 +77,4 @@ private:
     std::unique_ptr<State> state_;
 };
 
-}  // namespace morvantile::shell
+}  // namespace morvantile::platform

@@ -1,0 +1,149 @@
+#include "platform/backend.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/x11/x11_desktop.h"
+
+namespace morvantile::platform {
+
+namespace {
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string yes_no(bool b) { return b ? "yes" : "no"; }
+
+// Qt runs on the platform the backend needs, unless the user said otherwise.
+void run_qt_on(const char* platform) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", platform);
+}
+
+void describe_x11(DesktopReport& r, const X11Probe& x) {
+    if (!x.display) {
+        r.found.push_back("X11: no display ($DISPLAY " + (env("DISPLAY").empty() ? "unset" : env("DISPLAY")) + ")");
+        return;
+    }
+    r.found.push_back("X11: display " + x.name + ", XTEST " + yes_no(x.xtest) + ", XKB " + yes_no(x.xkb) +
+                      ", window manager with _NET_ACTIVE_WINDOW " + yes_no(x.window_manager));
+}
+
+void works_on_x11(DesktopReport& r, bool all_programs) {
+    const std::string reach = all_programs ? "" : " (programs running on XWayland only)";
+    r.works = {"hotkeys: yes, grabbed on the X display" + reach,
+               "keystrokes: yes, through XTEST" + reach,
+               "source window: yes, the window manager's active window" + reach,
+               "clipboard: yes, the X11 clipboard"};
+}
+
+void clipboard_only(DesktopReport& r, const std::string& why) {
+    r.kind = BackendKind::ClipboardOnly;
+    r.backend = "clipboard only";
+    r.why = why;
+    r.works = {"hotkeys: no", "keystrokes: no", "source window: no",
+               "clipboard: yes, while a window of Morvantile has the focus"};
+    r.start_message = why +
+                      " The tray menu works on the clipboard: copy the text, choose Encrypt or Decrypt, and paste the "
+                      "result.";
+}
+
+constexpr char kXWaylandNote[] =
+    "This is a Wayland session whose compositor offers no virtual keyboard. Morvantile runs on XWayland here, so "
+    "its hotkeys and keystrokes reach only programs that run on XWayland too. The tray menu, the clipboard "
+    "operations and file mode work everywhere.";
+
+}  // namespace
+
+DesktopReport plan_backend() {
+    DesktopReport r;
+    r.session = env("XDG_SESSION_TYPE");
+    const bool wayland = r.session == "wayland" || !env("WAYLAND_DISPLAY").empty();
+    if (r.session.empty()) r.session = wayland ? "wayland" : env("DISPLAY").empty() ? "unknown" : "x11";
+    const std::string forced = env("MORVANTILE_BACKEND");
+
+    const X11Probe x = probe_x11();
+    describe_x11(r, x);
+    const bool x11_usable = x.display && x.xtest && x.xkb;
+
+    if (forced == "clipboard") {
+        run_qt_on(wayland ? "wayland" : "xcb");
+        clipboard_only(r, "MORVANTILE_BACKEND=clipboard asks for the clipboard alone.");
+        return r;
+    }
+    if (!wayland || forced == "x11") {
+        if (x11_usable) {
+            r.kind = wayland ? BackendKind::XWayland : BackendKind::X11;
+            r.backend = wayland ? "X11 on XWayland" : "X11";
+            r.why = wayland ? "MORVANTILE_BACKEND=x11 asks for X11." : "This is an X11 session.";
+            if (wayland) {
+                run_qt_on("xcb");
+                r.start_message = kXWaylandNote;
+            }
+            works_on_x11(r, !wayland);
+            return r;
+        }
+        if (!x.display) {
+            r.kind = BackendKind::NoDisplay;
+            r.backend = "none";
+            r.why = "No X11 display was found ($DISPLAY).";
+            return r;
+        }
+        run_qt_on("xcb");
+        clipboard_only(r,
+                       "The X server lacks the XTEST or the XKEYBOARD extension, so Morvantile cannot use hotkeys or "
+                       "send keystrokes.");
+        return r;
+    }
+    if (x11_usable) {
+        r.kind = BackendKind::XWayland;
+        r.backend = "X11 on XWayland";
+        r.why = "The compositor offers no virtual keyboard, and XWayland is there.";
+        run_qt_on("xcb");
+        r.start_message = kXWaylandNote;
+        works_on_x11(r, false);
+        return r;
+    }
+    run_qt_on("wayland");
+    clipboard_only(r, "The compositor offers no virtual keyboard and there is no XWayland, so Morvantile cannot send "
+                      "keystrokes here.");
+    return r;
+}
+
+Backend open_backend(DesktopReport& report) {
+    Backend b;
+    if (report.kind == BackendKind::X11 || report.kind == BackendKind::XWayland) {
+        std::unique_ptr<X11Desktop> x11 = X11Desktop::open();
+        if (x11) {
+            b.hotkeys = x11.get();
+            b.windows = x11.get();
+            b.owner = std::move(x11);
+            return b;
+        }
+        clipboard_only(report, "The X display could not be opened for hotkeys and keystrokes.");
+    }
+    return b;
+}
+
+std::string diagnose_text(const DesktopReport& r) {
+    std::string text = "Session: " + r.session + "\n";
+    text += "Backend: " + r.backend + "\n";
+    text += "Why: " + r.why + "\n";
+    text += "Found:\n";
+    for (const std::string& line : r.found) text += "  " + line + "\n";
+    text += "Works:\n";
+    for (const std::string& line : r.works) text += "  " + line + "\n";
+    if (!r.hotkeys_note.empty()) text += "Keys:\n  " + r.hotkeys_note + "\n";
+    return text;
+}
+
+std::string about_line(const DesktopReport& r) {
+    std::string line = "Desktop: " + r.backend;
+    if (r.kind == BackendKind::ClipboardOnly) line += " (no hotkeys or keystrokes here)";
+    return line;
+}
+
+}  // namespace morvantile::platform
