@@ -21,6 +21,10 @@ packages=(
   # editor as the other program, and tools that type, click and read the
   # clipboard like a person.
   xvfb openbox trayer xdotool xclip mousepad featherpad x11-utils x11-xkb-utils x11-xserver-utils imagemagick python3
+  # The same on Wayland: a headless wlroots compositor, a virtual keyboard to
+  # type with, the data-control clipboard, screenshots, and editors of both
+  # toolkits running natively (Qt 5 and Qt 6 need their Wayland plugins).
+  sway wtype wl-clipboard grim gedit qtwayland5 qt6-wayland
 )
 
 SUDO=""
