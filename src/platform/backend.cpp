@@ -2,9 +2,14 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
+#include "platform/wayland/wayland_desktop.h"
 #include "platform/x11/x11_desktop.h"
 
 namespace morvantile::platform {
@@ -49,6 +54,37 @@ void clipboard_only(DesktopReport& r, const std::string& why) {
     r.start_message = why +
                       " The tray menu works on the clipboard: copy the text, choose Encrypt or Decrypt, and paste the "
                       "result.";
+}
+
+void describe_wayland(DesktopReport& r, const WaylandProtocols& w) {
+    if (!w.connected) {
+        r.found.push_back("Wayland: no display ($WAYLAND_DISPLAY " +
+                          (env("WAYLAND_DISPLAY").empty() ? "unset" : env("WAYLAND_DISPLAY")) + ")");
+        return;
+    }
+    r.found.push_back("Wayland: display " + w.display + ", virtual keyboard " + yes_no(w.virtual_keyboard) +
+                      ", data control " + (w.ext_data_control ? "yes (ext)" : w.wlr_data_control ? "yes (wlr)" : "no") +
+                      ", foreign toplevel list " + yes_no(w.foreign_toplevel));
+    std::string globals;
+    for (const std::string& g : w.globals) globals += (globals.empty() ? "" : ", ") + g;
+    r.found.push_back("Wayland globals: " + globals);
+}
+
+void on_wlroots(DesktopReport& r, const WaylandProtocols& w) {
+    r.kind = BackendKind::Wlroots;
+    r.backend = "Wayland (virtual keyboard)";
+    r.why = "The compositor lets a client type and read the clipboard (wlroots protocols).";
+    const bool clipboard = w.wlr_data_control || w.ext_data_control;
+    r.works = {"hotkeys: bound in the compositor to 'morvantile encrypt' and 'morvantile decrypt' (no Wayland "
+               "client can take keys itself)",
+               "keystrokes: yes, through a virtual keyboard",
+               w.foreign_toplevel ? "source window: yes, the compositor's window list"
+                                  : "source window: the window that has the focus when the request comes",
+               clipboard ? "clipboard: yes, through data control"
+                         : "clipboard: only while a window of Morvantile has the focus"};
+    r.hotkeys_note =
+        "No program can take keys for itself on Wayland: bind them in the compositor instead, e.g. for sway in "
+        "~/.config/sway/config:";
 }
 
 constexpr char kXWaylandNote[] =
@@ -98,6 +134,18 @@ DesktopReport plan_backend() {
                        "send keystrokes.");
         return r;
     }
+    const WaylandProtocols w = probe_wayland();
+    describe_wayland(r, w);
+    if (w.connected && w.virtual_keyboard) {
+        run_qt_on("wayland");
+        on_wlroots(r, w);
+        return r;
+    }
+    if (forced == "wayland") {
+        run_qt_on("wayland");
+        clipboard_only(r, "MORVANTILE_BACKEND=wayland, but the compositor offers no virtual keyboard.");
+        return r;
+    }
     if (x11_usable) {
         r.kind = BackendKind::XWayland;
         r.backend = "X11 on XWayland";
@@ -113,8 +161,39 @@ DesktopReport plan_backend() {
     return r;
 }
 
+namespace {
+
+// The backend's clipboard, owned by the backend object.
+class ClipboardOf final : public ClipboardAccess {
+public:
+    explicit ClipboardOf(ClipboardAccess& inner) : inner_(inner) {}
+    void open() override { inner_.open(); }
+    void close() override { inner_.close(); }
+    std::vector<std::string> formats() override { return inner_.formats(); }
+    std::optional<std::string> get(std::string_view format) override { return inner_.get(format); }
+    void set(std::string_view format, std::string_view bytes, bool secret) override {
+        inner_.set(format, bytes, secret);
+    }
+
+private:
+    ClipboardAccess& inner_;
+};
+
+}  // namespace
+
 Backend open_backend(DesktopReport& report) {
     Backend b;
+    if (report.kind == BackendKind::Wlroots) {
+        std::unique_ptr<WaylandDesktop> wayland = WaylandDesktop::open();
+        if (wayland) {
+            b.windows = wayland.get();
+            if (wayland->has_clipboard()) b.clipboard = std::make_unique<ClipboardOf>(wayland->clipboard());
+            b.owner = std::move(wayland);
+            return b;
+        }
+        clipboard_only(report, "The Wayland compositor could not be reached for keystrokes.");
+        return b;
+    }
     if (report.kind == BackendKind::X11 || report.kind == BackendKind::XWayland) {
         std::unique_ptr<X11Desktop> x11 = X11Desktop::open();
         if (x11) {
@@ -126,6 +205,39 @@ Backend open_backend(DesktopReport& report) {
         clipboard_only(report, "The X display could not be opened for hotkeys and keystrokes.");
     }
     return b;
+}
+
+std::string compositor_key(std::string_view hotkey_text) {
+    std::string out;
+    std::size_t start = 0;
+    while (start <= hotkey_text.size()) {
+        const std::size_t plus = std::min(hotkey_text.find('+', start), hotkey_text.size());
+        std::string part(hotkey_text.substr(start, plus - start));
+        for (char& c : part) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!part.empty()) {
+            if (part == "ctrl") part = "Ctrl";
+            else if (part == "shift") part = "Shift";
+            else if (part == "alt") part = "Mod1";
+            else if (part.size() > 1 && part[0] == 'f' && std::isdigit(static_cast<unsigned char>(part[1]))) part[0] = 'F';
+            else if (part.size() > 1) part[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(part[0])));
+            out += (out.empty() ? "" : "+") + part;
+        }
+        start = plus + 1;
+    }
+    return out;
+}
+
+std::string sway_bindings(const Settings& s) {
+    const std::pair<const std::string*, const char*> keys[] = {{&s.AutoEncryptHotKeyString, "encrypt"},
+                                                               {&s.AutoDecryptHotKeyString, "decrypt"},
+                                                               {&s.OptionsHotKeyString, "options"},
+                                                               {&s.ExitHotKeyString, "exit"}};
+    std::string lines;
+    for (const auto& [text, word] : keys) {
+        const std::string key = compositor_key(*text);
+        if (!key.empty()) lines += "bindsym " + key + " exec morvantile " + word + "\n";
+    }
+    return lines;
 }
 
 std::string diagnose_text(const DesktopReport& r) {

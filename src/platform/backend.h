@@ -11,10 +11,12 @@
 #include <QObject>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "automation/automation.h"
 #include "automation/hotkeys.h"
+#include "config/settings.h"
 #include "textcrypt/clipboard.h"
 
 namespace morvantile::platform {
@@ -62,6 +64,14 @@ struct Backend {
 // Opens the planned backend once the QApplication exists. When it cannot
 // be opened after all, the report is changed to clipboard-only and says why.
 Backend open_backend(DesktopReport& report);
+
+// A hotkey text of the options ("ctrl+shift+f12") as a sway or Hyprland
+// key binding names it ("Ctrl+Shift+F12"); empty for an empty text.
+std::string compositor_key(std::string_view hotkey_text);
+// The bindings that run the triggers for the four hotkeys of `settings`, in
+// sway's syntax, one per line ("bindsym Ctrl+Shift+F12 exec morvantile
+// encrypt"); hotkeys without a key are left out.
+std::string sway_bindings(const Settings& settings);
 
 // The report as `morvantile diagnose` prints it.
 std::string diagnose_text(const DesktopReport& report);

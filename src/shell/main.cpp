@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     if (!clipboard) clipboard = std::make_unique<morvantile::shell::QtClipboard>();
     morvantile::shell::TfrmMain main_window(
         std::move(clipboard),
-        {backend.hotkeys, backend.windows, morvantile::platform::about_line(report)});
+        {backend.hotkeys, backend.windows, morvantile::platform::about_line(report), report.hotkeys_note});
     morvantile::shell::TerminationSignals signals_from_outside;
     main_window.follow_session(signals_from_outside);
     main_window.listen_for_triggers();

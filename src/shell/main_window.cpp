@@ -122,7 +122,8 @@ TfrmMain::TfrmMain(std::unique_ptr<ClipboardAccess> clipboard, DesktopBackend de
                [this] {
                    if (HotKeyManager) HotKeyManager->clearshortcuts();
                },
-               [this] { settrayiconhint(); }} {
+               [this] { settrayiconhint(); },
+               desktop.hotkeys_note} {
     init_resources();
 
     tray_ = new TrayIcon(this);

@@ -56,6 +56,8 @@ struct DesktopBackend {
     WindowSystem* windows = nullptr;
     // For the about window: which desktop backend runs and what it does.
     std::string description;
+    // For the Hotkeys tab, when the desktop lets no program take keys.
+    std::string hotkeys_note;
 };
 
 class TfrmMain final : public QWidget,

@@ -19,6 +19,7 @@
 
 #include "automation/automation.h"
 #include "config/command_line.h"
+#include "platform/backend.h"
 #include "shell/errormsg.h"
 #include "shell/placement.h"
 #include "textcrypt/text_encoding.h"
@@ -301,6 +302,16 @@ void TfrmOptions::build_hotkeys_tab() {
         ++row;
     }
     grid->addWidget(l_hotkeysnote, row, 0, 1, 2);
+    if (!context_.hotkeys_note.empty()) {
+        // The desktop owns the keys here: the lines to give it, for the
+        // hotkeys as they stand.
+        auto* bindings = note_label("", ts_hotkeys);
+        bindings->setObjectName(QStringLiteral("l_compositorbindings"));
+        bindings->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        bindings->setText(to_qstring(context_.hotkeys_note + "\n" + platform::sway_bindings(context_.settings) +
+                                     "Other desktops: see README, \"Triggers\"."));
+        grid->addWidget(bindings, ++row, 0, 1, 2);
+    }
     grid->setRowStretch(row + 1, 1);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "config/config_file.h"
 #include "config/settings.h"
@@ -28,6 +29,9 @@ struct ShellContext {
     std::function<void()> clearshortcuts = [] {};
     // Rebuilds the tray icon's hint from the options.
     std::function<void()> settrayiconhint = [] {};
+    // Where the hotkeys are bound when the desktop lets no program take
+    // keys itself; empty when it does.
+    std::string hotkeys_note;
 };
 
 }  // namespace morvantile::shell

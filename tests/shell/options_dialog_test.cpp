@@ -104,6 +104,29 @@ TEST(OptionsDialog, OpensWithCaptionTabsAndHints) {
     EXPECT_TRUE(dlg.b_browse->toolTip().isEmpty());
 }
 
+// Where the desktop owns the keys, the Hotkeys tab says so and gives the
+// compositor lines for the hotkeys as they stand.
+TEST(OptionsDialog, HotkeysTabGivesTheCompositorLinesWhereTheDesktopOwnsTheKeys) {
+    ShellFixture f;
+    {
+        TfrmOptions dlg(f.context);
+        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("l_compositorbindings")), nullptr);
+    }
+    f.context.hotkeys_note = "Bind them in the compositor:";
+    f.settings.AutoEncryptHotKeyString = "ctrl+shift+f12";
+    f.settings.AutoDecryptHotKeyString = "ctrl+alt+y";
+    f.settings.OptionsHotKeyString = "";
+    f.settings.ExitHotKeyString = "shift+pause";
+    TfrmOptions dlg(f.context);
+    const auto* lines = dlg.findChild<QLabel*>(QStringLiteral("l_compositorbindings"));
+    ASSERT_NE(lines, nullptr);
+    EXPECT_EQ(lines->text(), QStringLiteral("Bind them in the compositor:\n"
+                                            "bindsym Ctrl+Shift+F12 exec morvantile encrypt\n"
+                                            "bindsym Ctrl+Mod1+y exec morvantile decrypt\n"
+                                            "bindsym Shift+Pause exec morvantile exit\n"
+                                            "Other desktops: see README, \"Triggers\"."));
+}
+
 TEST(OptionsDialog, FillingRunsTheRulesSoTheLaterSettingWins) {
     {
         ShellFixture f;

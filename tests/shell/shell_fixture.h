@@ -33,7 +33,7 @@ struct ShellFixture {
     int tray_hints = 0;
     shell::ShellContext context{settings, runtime, lists,    config, desktop,
                                 desktop,  exchange, desktop, [this] { ++hotkeys_cleared; },
-                                [this] { ++tray_hints; }};
+                                [this] { ++tray_hints; }, {}};
 
     ShellFixture() {
         runtime.ConfigFileName = folder / "morvantile.ini";
