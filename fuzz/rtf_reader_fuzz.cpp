@@ -38,14 +38,13 @@ bool whole_characters(const QString& text) {
     return true;
 }
 
-// The text as copying keeps it: the viewer shows DEL and U+FFFC (which the
-// document would take for an object) as they come, the writer leaves them
-// out, and so it does with half a character at the ends of a selection.
+// The text as copying keeps it: the writer leaves out half a character at
+// the ends of a selection.
 QString copied(const QString& text) {
     QString kept;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
-        if (c != QChar(0x7F) && c != QChar::ObjectReplacementCharacter && !half_character(text, i)) kept.append(c);
+        if (!half_character(text, i)) kept.append(c);
     }
     return kept;
 }

@@ -71,8 +71,10 @@ struct CodecEvents {
 // object used for this one file. Throw EFileCodecError; the destination is
 // written but not synced or closed.
 void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events = {});
-// Bytes after the end of the zlib stream are ignored; a source that ends
-// before the stream does (an empty one included) fails at Decompress.
+// Bytes after the end of the zlib stream are ignored as long as they do not
+// change how the stream itself decrypts (in the CBC and CFB modes bytes
+// added after a final partial block do); a source that ends before the
+// stream does (an empty one included) fails at Decompress.
 void decrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events = {});
 
 // The command-line tool's file commands. Both return nullopt on success,

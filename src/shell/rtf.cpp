@@ -730,7 +730,10 @@ private:
 
     void put(char16_t u) {
         if (cur_.chars.hidden) return;
-        if (u < 0x20 && u != u'\t') return;  // no control characters in the viewer
+        // No control characters in the viewer (DEL included), and no object
+        // placeholder, which the document would take for an embedded object:
+        // what the viewer shows is what copying it gives.
+        if ((u < 0x20 && u != u'\t') || u == 0x7F || u == 0xFFFC) return;
         if (u == kParagraphSeparator) {
             paragraph();
             return;

@@ -170,7 +170,8 @@ TEST(RtfReader, DoubleByteCharacters) {
     EXPECT_EQ(read("{\\rtf1\\ansicpg932 a\\'82 b\\'82\\par c\\'82\\u12354?d}"),
               utf8("a\uFFFD b\uFFFD\u2029c\uFFFDあd"));
     EXPECT_EQ(read("{\\rtf1\\ansicpg932 a\\'82\\'zzb}"), utf8("a\uFFFDzzb"));
-    EXPECT_EQ(read("{\\rtf1\\ansicpg936 \\'81\\'7f\\'d6\\'d0}"), utf8("\uFFFD\x7f中"));
+    // A lead byte before DEL is no character; DEL itself is not shown.
+    EXPECT_EQ(read("{\\rtf1\\ansicpg936 \\'81\\'7f\\'d6\\'d0}"), utf8("\uFFFD中"));
 }
 
 TEST(RtfReader, UnicodeCharactersAndTheirFallbacks) {
@@ -207,6 +208,8 @@ TEST(RtfReader, HostileInputDoesNotBreakIt) {
     EXPECT_EQ(untouched.toPlainText(), "");
 
     EXPECT_EQ(read("{\\rtf1 {\\b abc"), "abc");
+    // DEL and the object placeholder would show but not copy.
+    EXPECT_EQ(read("{\\rtf1 a\x7F b\\u127?c\\u-4?d\\uc0\\u65532 e}"), "a bcde");
     EXPECT_EQ(read("{\\rtf1 a}}}b{"), "a");
     EXPECT_EQ(read("{\\rtf1 a\\"), "a");
     EXPECT_EQ(read("{\\rtf1 a\\'"), "a");
