@@ -76,13 +76,4 @@ std::vector<WindowId> ToplevelTable::windows() const {
 
 bool own_app(const Toplevel& window) { return lower_ascii(window.app_id) == kOwnAppId; }
 
-bool window_of_program(const Toplevel& window, std::string_view program) {
-    std::string_view name = program;
-    if (const auto slash = name.find_last_of('/'); slash != std::string_view::npos) name.remove_prefix(slash + 1);
-    if (name.empty()) return false;
-    const std::string needle = lower_ascii(name);
-    return lower_ascii(window.app_id).find(needle) != std::string::npos ||
-           lower_ascii(window.title).find(needle) != std::string::npos;
-}
-
 }  // namespace morvantile::platform

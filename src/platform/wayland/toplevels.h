@@ -62,9 +62,4 @@ private:
 // Whether a window belongs to this program.
 bool own_app(const Toplevel& window);
 
-// Whether a window is one of `program`'s (a program name or path): its
-// application id or title contains the program file's name, letter case
-// aside ("gedit" in "org.gnome.gedit", "featherpad" in "featherpad").
-bool window_of_program(const Toplevel& window, std::string_view program);
-
 }  // namespace morvantile::platform

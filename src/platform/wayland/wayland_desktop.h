@@ -75,9 +75,6 @@ public:
     // when the compositor offers no data-control manager.
     ClipboardAccess& clipboard();
 
-    // The compositor's application id of a window ("org.gnome.gedit",
-    // "featherpad"...); empty when unknown.
-    std::string window_app_id(WindowId window);
 
     // WindowSystem
     WindowId foreground_window() override;
@@ -94,6 +91,9 @@ public:
     std::string process_program_file(std::int64_t pid) override;
     std::string find_program(std::string_view name) override;
     std::int64_t start_process(const std::vector<std::string>& argv) override;
+    // The compositor's application id of a window ("org.gnome.gedit",
+    // "featherpad"...); empty when unknown.
+    std::string window_app_id(WindowId window) override;
     KeyStroke key_for_vk(std::uint8_t vk) override;
     KeyStroke key_for_char(char c) override;
     void key_event(unsigned key, bool down) override;
