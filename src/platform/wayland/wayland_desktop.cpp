@@ -17,8 +17,11 @@
 #include <ctime>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <poll.h>
+#include <thread>
 #include <type_traits>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -43,6 +46,9 @@ constexpr int kTransferTimeoutMs = 2000;
 // What window_title() says for the stand-in of the focused window, so that
 // the automation takes it as a captioned window of another program.
 constexpr std::string_view kFocusedWindowTitle = "(focused window)";
+// Every selection of ours carries this type too, so that its echo from the
+// compositor is told apart from another program's selection at once.
+constexpr char kOwnSelectionMime[] = "application/x-morvantile-selection";
 
 std::string display_name() {
     const char* name = std::getenv("WAYLAND_DISPLAY");
@@ -259,10 +265,18 @@ struct WaylandDesktop::State {
     std::map<wl_proxy*, std::vector<std::string>> offers;
     wl_proxy* selection = nullptr;  // the current selection's offer, when another program's
     std::vector<std::string> selection_mimes;
-    // Ours, while the compositor has not cancelled it: MIME type → bytes.
-    wl_proxy* source = nullptr;
-    std::map<std::string, std::string> served;
     bool held = false;
+
+    // Our selections are served on a thread of their own: a program that
+    // reads the clipboard blocking its thread, as Qt does in this very
+    // process, would otherwise wait for a GUI thread that waits for it.
+    // Only that thread destroys sources, when the compositor cancels them.
+    std::mutex sources_mutex;
+    std::map<wl_proxy*, std::map<std::string, std::string>> sources;  // MIME type → bytes
+    wl_proxy* source = nullptr;  // the newest, until cancelled
+    wl_event_queue* serve_queue = nullptr;
+    std::thread server;
+    int stop_server = -1;  // eventfd
 
     QSocketNotifier* notifier = nullptr;
     QMetaObject::Connection about_to_block;
@@ -287,15 +301,82 @@ struct WaylandDesktop::State {
         reading = false;
     }
 
-    void drop_served() {
-        for (auto& [mime, bytes] : served) wipe_string(bytes);
-        served.clear();
+    bool own_selection() {
+        std::lock_guard lock(sources_mutex);
+        return source != nullptr;
     }
 
-    void drop_source() {
-        if (source) data.destroy_source(source);
+    std::vector<std::string> own_mimes() {
+        std::lock_guard lock(sources_mutex);
+        std::vector<std::string> mimes;
+        if (const auto it = sources.find(source); it != sources.end())
+            for (const auto& [mime, bytes] : it->second) mimes.push_back(mime);
+        return mimes;
+    }
+
+    std::optional<std::string> own_bytes(wl_proxy* from, const std::string& mime) {
+        std::lock_guard lock(sources_mutex);
+        const auto it = sources.find(from ? from : source);
+        if (it == sources.end()) return std::nullopt;
+        const auto bytes = it->second.find(mime);
+        if (bytes == it->second.end()) return std::nullopt;
+        return bytes->second;
+    }
+
+    // Called on the serving thread.
+    void cancel_source(wl_proxy* cancelled) {
+        {
+            std::lock_guard lock(sources_mutex);
+            if (const auto it = sources.find(cancelled); it != sources.end()) {
+                for (auto& [mime, bytes] : it->second) wipe_string(bytes);
+                sources.erase(it);
+            }
+            if (source == cancelled) source = nullptr;
+        }
+        data.destroy_source(cancelled);
+    }
+
+    void serve() {
+        const int fd = wl_display_get_fd(display);
+        for (;;) {
+            while (wl_display_prepare_read_queue(display, serve_queue) != 0)
+                wl_display_dispatch_queue_pending(display, serve_queue);
+            wl_display_flush(display);
+            pollfd p[2] = {{fd, POLLIN, 0}, {stop_server, POLLIN, 0}};
+            const int ready = poll(p, 2, -1);
+            if (ready < 0 && errno == EINTR) {
+                wl_display_cancel_read(display);
+                continue;
+            }
+            if (ready < 0 || (p[1].revents & POLLIN)) {
+                wl_display_cancel_read(display);
+                return;
+            }
+            if (p[0].revents & POLLIN) {
+                if (wl_display_read_events(display) != 0) return;
+            } else {
+                wl_display_cancel_read(display);
+                if (p[0].revents & (POLLHUP | POLLERR)) return;
+            }
+            if (wl_display_dispatch_queue_pending(display, serve_queue) < 0) return;
+        }
+    }
+
+    void stop_serving() {
+        if (server.joinable()) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = write(stop_server, &one, sizeof one);
+            server.join();
+        }
+        if (stop_server >= 0) ::close(stop_server);
+        stop_server = -1;
+        std::lock_guard lock(sources_mutex);
+        for (auto& [proxy, served] : sources) {
+            for (auto& [mime, bytes] : served) wipe_string(bytes);
+            data.destroy_source(proxy);
+        }
+        sources.clear();
         source = nullptr;
-        drop_served();
     }
 
     void drop_selection() {
@@ -304,8 +385,10 @@ struct WaylandDesktop::State {
         selection_mimes.clear();
     }
 
-    // Reads one MIME type of the current selection through a pipe, pumping
-    // the connection meanwhile; nullopt when it did not come in time.
+    // Reads one MIME type of the current selection through a pipe; nullopt
+    // when it did not come in time. The GUI thread's events go on meanwhile:
+    // the selection may be a window of this very program (the viewer's
+    // copy), whose data Qt serves from its own connection.
     std::optional<std::string> receive(const std::string& mime) {
         if (!selection) return std::nullopt;
         int fds[2];
@@ -316,10 +399,35 @@ struct WaylandDesktop::State {
         // end of the data would never be seen.
         ::close(fds[1]);
         std::string bytes;
-        const std::uint64_t deadline = monotonic_ms() + kTransferTimeoutMs;
-        bool complete = false;
+        enum class Transfer { Running, Complete, Failed } transfer = Transfer::Running;
         char buffer[16384];
-        while (!complete) {
+        const auto drain = [&] {
+            for (;;) {
+                const ssize_t n = read(fds[0], buffer, sizeof buffer);
+                if (n > 0) {
+                    bytes.append(buffer, static_cast<std::size_t>(n));
+                    continue;
+                }
+                if (n == 0) transfer = Transfer::Complete;
+                else if (errno == EINTR) continue;
+                else if (errno != EAGAIN) transfer = Transfer::Failed;
+                return;
+            }
+        };
+        drain();
+        if (transfer == Transfer::Running && notifier) {
+            QEventLoop loop;
+            QSocketNotifier readable(fds[0], QSocketNotifier::Read);
+            QObject::connect(&readable, &QSocketNotifier::activated, &loop, [&] {
+                drain();
+                if (transfer != Transfer::Running) loop.quit();
+            });
+            QTimer::singleShot(kTransferTimeoutMs, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        // Without an event loop: our own connection alone.
+        const std::uint64_t deadline = monotonic_ms() + kTransferTimeoutMs;
+        while (transfer == Transfer::Running && !notifier) {
             pollfd p[2] = {{fds[0], POLLIN, 0}, {wl_display_get_fd(display), POLLIN, 0}};
             const int left = remaining_ms(deadline);
             if (left == 0) break;
@@ -327,23 +435,11 @@ struct WaylandDesktop::State {
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) break;
             if (p[1].revents & POLLIN) pump();
-            if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-                for (;;) {
-                    const ssize_t n = read(fds[0], buffer, sizeof buffer);
-                    if (n > 0) {
-                        bytes.append(buffer, static_cast<std::size_t>(n));
-                        continue;
-                    }
-                    if (n == 0) complete = true;
-                    else if (errno == EINTR) continue;
-                    else if (errno != EAGAIN) complete = true;
-                    break;
-                }
-            }
+            if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) drain();
         }
         secure_zero(buffer, sizeof buffer);
         ::close(fds[0]);
-        if (!complete) {
+        if (transfer != Transfer::Complete) {
             wipe_string(bytes);
             return std::nullopt;
         }
@@ -441,7 +537,7 @@ void on_selection(void* data, Device*, Offer* offer) {
         s.offers.erase(it);
     }
     // Our own selection coming back: its data is at hand already.
-    if (s.source) {
+    if (std::find(mimes.begin(), mimes.end(), kOwnSelectionMime) != mimes.end()) {
         s.data.destroy_offer(proxy);
         return;
     }
@@ -463,7 +559,10 @@ template <class Device>
 void on_device_finished(void* data, Device*) {
     State& s = state_of(data);
     s.drop_selection();
-    s.drop_source();
+    {
+        std::lock_guard lock(s.sources_mutex);
+        s.source = nullptr;
+    }
     s.data.destroy_device();
 }
 
@@ -472,25 +571,22 @@ const zwlr_data_control_device_v1_listener kWlrDeviceListener = {on_data_offer, 
 const ext_data_control_device_v1_listener kExtDeviceListener = {on_data_offer, on_selection, on_device_finished,
                                                                 on_primary_selection};
 
+// These two run on the serving thread.
 template <class Source>
 void on_source_send(void* data, Source* source, const char* mime, std::int32_t fd) {
     State& s = state_of(data);
-    if (reinterpret_cast<wl_proxy*>(source) == s.source) {
-        const auto it = s.served.find(mime);
-        if (it != s.served.end()) {
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-            write_all(fd, it->second, monotonic_ms() + kTransferTimeoutMs);
-        }
+    if (auto bytes = s.own_bytes(reinterpret_cast<wl_proxy*>(source), mime)) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        write_all(fd, *bytes, monotonic_ms() + kTransferTimeoutMs);
+        wipe_string(*bytes);
     }
     ::close(fd);
 }
 
 template <class Source>
 void on_source_cancelled(void* data, Source* source) {
-    State& s = state_of(data);
-    // Another program has taken the clipboard.
-    if (reinterpret_cast<wl_proxy*>(source) == s.source) s.drop_source();
-    else s.data.destroy_source(reinterpret_cast<wl_proxy*>(source));
+    // Replaced by another selection, ours or another program's.
+    state_of(data).cancel_source(reinterpret_cast<wl_proxy*>(source));
 }
 
 const zwlr_data_control_source_v1_listener kWlrSourceListener = {on_source_send, on_source_cancelled};
@@ -622,6 +718,12 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open() {
     // The window list and the clipboard as they are now, then their details.
     wl_display_roundtrip(st.display);
     if (wl_display_roundtrip(st.display) < 0) return nullptr;
+    if (st.data.device) {
+        st.serve_queue = wl_display_create_queue(st.display);
+        st.stop_server = eventfd(0, EFD_CLOEXEC);
+        if (!st.serve_queue || st.stop_server < 0) return nullptr;
+        st.server = std::thread([&st] { st.serve(); });
+    }
 
     if (QCoreApplication::instance()) {
         st.notifier = new QSocketNotifier(wl_display_get_fd(st.display), QSocketNotifier::Read, desktop.get());
@@ -649,8 +751,9 @@ WaylandDesktop::~WaylandDesktop() {
             if (s.keymap && s.keymap->is_down(key)) s.send_key(key, false);
         zwp_virtual_keyboard_v1_destroy(s.keyboard);
     }
+    s.stop_serving();
+    if (s.serve_queue) wl_event_queue_destroy(s.serve_queue);
     s.drop_selection();
-    s.drop_source();
     for (auto& [offer, mimes] : s.offers) s.data.destroy_offer(offer);
     s.offers.clear();
     s.data.destroy_device();
@@ -795,7 +898,7 @@ bool WaylandDesktop::modifiers_held() {
 bool WaylandDesktop::clipboard_taken() {
     State& s = *state_;
     s.pump();
-    return s.source == nullptr;
+    return s.selection != nullptr || !s.own_selection();
 }
 
 std::uint64_t WaylandDesktop::tick_ms() { return monotonic_ms(); }
@@ -831,12 +934,9 @@ void WaylandClipboard::close() { desktop_.state_->held = false; }
 std::vector<std::string> WaylandClipboard::formats() {
     State& s = *desktop_.state_;
     s.pump();
-    if (s.source) {
-        std::vector<std::string> mimes;
-        for (const auto& [mime, bytes] : s.served) mimes.push_back(mime);
-        return program_formats(mimes);
-    }
-    return program_formats(s.selection_mimes);
+    // Another program's selection is the newer one while the compositor's
+    // word that ours is gone is still on its way to the serving thread.
+    return program_formats(s.selection ? s.selection_mimes : s.own_mimes());
 }
 
 std::optional<std::string> WaylandClipboard::get(std::string_view format) {
@@ -844,17 +944,15 @@ std::optional<std::string> WaylandClipboard::get(std::string_view format) {
     s.pump();
     std::optional<std::string> bytes;
     std::optional<std::string> mime;
-    if (s.source) {
-        std::vector<std::string> mimes;
-        for (const auto& [name, data] : s.served) mimes.push_back(name);
-        mime = mime_to_read(format, mimes);
-        if (mime) bytes = s.served.at(*mime);
-    } else {
+    if (s.selection) {
         mime = mime_to_read(format, s.selection_mimes);
         if (mime) {
             bytes = s.receive(*mime);
             if (!bytes) throw EClipboardError();
         }
+    } else {
+        mime = mime_to_read(format, s.own_mimes());
+        if (mime) bytes = s.own_bytes(nullptr, *mime);
     }
     if (!bytes || format != kPlainTextFormat) return bytes;
     std::string text = latin1_mime(*mime) ? latin1_to_utf8(*bytes) : *bytes;
@@ -869,6 +967,8 @@ void WaylandClipboard::set(std::string_view format, std::string_view bytes, bool
     if (!s.data.device || s.broken) throw EClipboardError();
     wl_proxy* source = s.data.create_source();
     if (!source) throw EClipboardError();
+    // Before the compositor can say anything to it.
+    wl_proxy_set_queue(source, s.serve_queue);
     if (s.data.ext)
         ext_data_control_source_v1_add_listener(reinterpret_cast<ext_data_control_source_v1*>(source),
                                                 &kExtSourceListener, &s);
@@ -886,18 +986,20 @@ void WaylandClipboard::set(std::string_view format, std::string_view bytes, bool
         s.data.offer(source, kSecretHintFormat);
         served[kSecretHintFormat] = "secret";
     }
-    // The new selection replaces the old one in one step; the old source
-    // goes afterwards, so that nobody sees an empty clipboard between them.
-    wl_proxy* old_source = s.source;
-    std::map<std::string, std::string> old_served = std::move(s.served);
+    s.data.offer(source, kOwnSelectionMime);
+    served[kOwnSelectionMime] = std::string();
     s.drop_selection();
-    s.source = source;
-    s.served = std::move(served);
+    {
+        std::lock_guard lock(s.sources_mutex);
+        s.sources.emplace(source, std::move(served));
+        s.source = source;
+    }
+    // The new selection replaces the old one in one step; the compositor
+    // cancels the old source then, and the serving thread lets it go.
     s.data.set_selection(source);
-    if (old_source) s.data.destroy_source(old_source);
-    for (auto& [mime, old_bytes] : old_served) wipe_string(old_bytes);
-    wl_display_flush(s.display);
-    s.pump();
+    // Whatever selection event was on its way before this one is taken in
+    // now, so that it is not mistaken for a newer one afterwards.
+    if (wl_display_roundtrip(s.display) < 0) s.broken = true;
 }
 
 }  // namespace morvantile::platform

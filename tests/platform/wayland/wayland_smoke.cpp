@@ -7,7 +7,12 @@
 //                                  select-all and paste into the focused window
 //   wayland_smoke set TEXT [S]     TEXT onto the clipboard, served S seconds
 //   wayland_smoke activate APP     brings the first window of APP forward
-#include <QCoreApplication>
+//   wayland_smoke self             a window of this program (on Qt's own
+//                                  connection) as the source: copy from it,
+//                                  then paste into it
+#include <QApplication>
+#include <QClipboard>
+#include <QPlainTextEdit>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,7 +48,42 @@ void print_windows(WaylandDesktop& d) {
 
 }  // namespace
 
+int self_test(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName("morvantile");
+    QPlainTextEdit edit;
+    edit.setPlainText("text of our own window");
+    edit.show();
+    auto desktop = WaylandDesktop::open();
+    if (!desktop) return 1;
+    WaylandDesktop& d = *desktop;
+    const std::uint64_t start = d.tick_ms();
+    while (!edit.hasFocus() && d.tick_ms() - start < 3000) d.wait(50);
+    d.wait(300);
+    const WindowId fg = d.foreground_window();
+    std::printf("focus=%d foreground=%llu own=%d app_id=%s\n", edit.hasFocus(), static_cast<unsigned long long>(fg),
+                d.own_window(fg), d.window_app_id(fg).c_str());
+    chord(d, 'A');
+    chord(d, 'C');
+    d.wait(300);
+    auto& clipboard = d.clipboard();
+    clipboard.open();
+    const auto text = clipboard.get(morvantile::kPlainTextFormat);
+    std::printf("copied=[%s]\n", text ? text->c_str() : "(none)");
+    clipboard.set(morvantile::kPlainTextFormat, "pasted by the backend", false);
+    clipboard.close();
+    d.wait(200);
+    // Qt reads the selection of our other connection from its own.
+    std::printf("qt_clipboard=[%s]\n", QGuiApplication::clipboard()->text().toUtf8().constData());
+    chord(d, 'A');
+    chord(d, 'V');
+    d.wait(500);
+    std::printf("editor=[%s]\n", edit.toPlainText().toUtf8().constData());
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "self") return self_test(argc, argv);
     QCoreApplication app(argc, argv);
     const std::string command = argc > 1 ? argv[1] : "probe";
     if (command == "probe") {
