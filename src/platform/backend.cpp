@@ -125,7 +125,8 @@ DesktopReport plan_backend() {
         if (!x.display) {
             r.kind = BackendKind::NoDisplay;
             r.backend = "none";
-            r.why = "No X11 display was found ($DISPLAY).";
+            r.why = "No X11 display was found ($DISPLAY), and this is no Wayland session ($WAYLAND_DISPLAY).";
+            r.works = {"nothing: Morvantile needs an X11 or a Wayland session"};
             return r;
         }
         run_qt_on("xcb");
