@@ -4,17 +4,20 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -277,6 +280,11 @@ struct WaylandDesktop::State {
     wl_event_queue* serve_queue = nullptr;
     std::thread server;
     int stop_server = -1;  // eventfd
+    // The serving thread may read events meant for the GUI thread off the
+    // socket, which then has nothing left to wake the GUI thread's notifier:
+    // it asks the GUI thread to take them in.
+    std::function<void()> wake_gui;
+    std::atomic<bool> wake_posted{false};
 
     QSocketNotifier* notifier = nullptr;
     QMetaObject::Connection about_to_block;
@@ -288,6 +296,7 @@ struct WaylandDesktop::State {
     // Takes in whatever the compositor has sent and runs the handlers;
     // never blocks.
     void pump() {
+        wake_posted = false;
         if (broken || reading) return;
         reading = true;
         while (wl_display_prepare_read(display) != 0) wl_display_dispatch_pending(display);
@@ -354,6 +363,7 @@ struct WaylandDesktop::State {
             }
             if (p[0].revents & POLLIN) {
                 if (wl_display_read_events(display) != 0) return;
+                if (wake_gui && !wake_posted.exchange(true)) wake_gui();
             } else {
                 wl_display_cancel_read(display);
                 if (p[0].revents & (POLLHUP | POLLERR)) return;
@@ -722,6 +732,14 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open() {
         st.serve_queue = wl_display_create_queue(st.display);
         st.stop_server = eventfd(0, EFD_CLOEXEC);
         if (!st.serve_queue || st.stop_server < 0) return nullptr;
+        if (QCoreApplication::instance()) {
+            QPointer<WaylandDesktop> target(desktop.get());
+            st.wake_gui = [target] {
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(), [target] { if (target) target->read_events(); },
+                    Qt::QueuedConnection);
+            };
+        }
         st.server = std::thread([&st] { st.serve(); });
     }
 
