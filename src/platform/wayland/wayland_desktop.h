@@ -37,8 +37,10 @@ WaylandProtocols probe_wayland();
 // Without the foreign-toplevel list the program cannot see other programs'
 // windows. foreground_window() then answers this id, which stands for
 // "whichever window has the keyboard focus now": keystrokes go there anyway,
-// activate() and restore() do nothing for it, and is_window() holds while
-// the connection lives. The caller decides whether that is good enough.
+// activate() and restore() do nothing for it, is_window() holds while the
+// connection lives, its title is "(focused window)" (so that the window
+// check takes it), and own_window() says whether one of this program's Qt
+// windows has the focus. The caller decides whether that is good enough.
 inline constexpr WindowId kFocusedWindow = 1;
 
 class WaylandDesktop;
@@ -65,6 +67,9 @@ class WaylandDesktop final : public QObject, public WindowSystem {
 public:
     // Its own connection to the compositor beside Qt's; nullptr when there
     // is no Wayland display or the compositor offers no virtual keyboard.
+    // Open it once the Q(Gui)Application exists: its events are read on the
+    // GUI thread; our clipboard selections are served on a thread of their
+    // own.
     static std::unique_ptr<WaylandDesktop> open();
     ~WaylandDesktop() override;
 
@@ -74,7 +79,6 @@ public:
     // The clipboard on this connection; every call throws EClipboardError
     // when the compositor offers no data-control manager.
     ClipboardAccess& clipboard();
-
 
     // WindowSystem
     WindowId foreground_window() override;
