@@ -87,10 +87,13 @@ void on_wlroots(DesktopReport& r, const WaylandProtocols& w) {
         "~/.config/sway/config:";
 }
 
-constexpr char kXWaylandNote[] =
-    "This is a Wayland session whose compositor offers no virtual keyboard. Morvantile runs on XWayland here, so "
-    "its hotkeys and keystrokes reach only programs that run on XWayland too. The tray menu, the clipboard "
-    "operations and file mode work everywhere.";
+// Why X11 under Wayland, and what that means.
+std::string xwayland_note(bool compositor_answered) {
+    return std::string(compositor_answered ? "This is a Wayland session whose compositor offers no virtual keyboard."
+                                           : "This is a Wayland session, but no Wayland display answered.") +
+           " Morvantile runs on XWayland here, so its hotkeys and keystrokes reach only programs that run on "
+           "XWayland too. The tray menu, the clipboard operations and file mode work everywhere.";
+}
 
 }  // namespace
 
@@ -117,7 +120,7 @@ DesktopReport plan_backend() {
             r.why = wayland ? "MORVANTILE_BACKEND=x11 asks for X11." : "This is an X11 session.";
             if (wayland) {
                 run_qt_on("xcb");
-                r.start_message = kXWaylandNote;
+                r.start_message = xwayland_note(true);
             }
             works_on_x11(r, !wayland);
             return r;
@@ -150,9 +153,10 @@ DesktopReport plan_backend() {
     if (x11_usable) {
         r.kind = BackendKind::XWayland;
         r.backend = "X11 on XWayland";
-        r.why = "The compositor offers no virtual keyboard, and XWayland is there.";
+        r.why = w.connected ? "The compositor offers no virtual keyboard, and XWayland is there."
+                            : "No Wayland display answered, and XWayland is there.";
         run_qt_on("xcb");
-        r.start_message = kXWaylandNote;
+        r.start_message = xwayland_note(w.connected);
         works_on_x11(r, false);
         return r;
     }
