@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "automation/desktop_helpers.h"
 #include "config/settings.h"
 
 // Xlib's headers define macros (None, Bool, KeyPress, Status...) that clash
@@ -102,64 +103,6 @@ void remove_error_handler() {
 // Keys. Stored hotkeys and keystroke strings name keys by Windows
 // virtual-key codes; these are the X keysyms for them.
 
-KeySym vk_keysym(std::uint8_t vk) {
-    if (vk >= 0x30 && vk <= 0x39) return XK_0 + (vk - 0x30);
-    if (vk >= 0x41 && vk <= 0x5A) return XK_a + (vk - 0x41);
-    if (vk >= 0x60 && vk <= 0x69) return XK_KP_0 + (vk - 0x60);
-    if (vk >= 0x70 && vk <= 0x87) return XK_F1 + (vk - 0x70);
-    switch (vk) {
-        case 0x08: return XK_BackSpace;
-        case 0x09: return XK_Tab;
-        case 0x0D: return XK_Return;
-        case 0x13: return XK_Pause;
-        case 0x14: return XK_Caps_Lock;
-        case 0x1B: return XK_Escape;
-        case 0x20: return XK_space;
-        case 0x21: return XK_Prior;
-        case 0x22: return XK_Next;
-        case 0x23: return XK_End;
-        case 0x24: return XK_Home;
-        case 0x25: return XK_Left;
-        case 0x26: return XK_Up;
-        case 0x27: return XK_Right;
-        case 0x28: return XK_Down;
-        case 0x2C: return XK_Print;
-        case 0x2D: return XK_Insert;
-        case 0x2E: return XK_Delete;
-        case 0x5B: return XK_Super_L;
-        case 0x5C: return XK_Super_R;
-        case 0x5D: return XK_Menu;
-        case 0x6A: return XK_KP_Multiply;
-        case 0x6B: return XK_KP_Add;
-        case 0x6D: return XK_KP_Subtract;
-        case 0x6E: return XK_KP_Decimal;
-        case 0x6F: return XK_KP_Divide;
-        case 0x90: return XK_Num_Lock;
-        case 0x91: return XK_Scroll_Lock;
-        case 0x10:
-        case 0xA0: return XK_Shift_L;
-        case 0xA1: return XK_Shift_R;
-        case 0x11:
-        case 0xA2: return XK_Control_L;
-        case 0xA3: return XK_Control_R;
-        case 0x12:
-        case 0xA4: return XK_Alt_L;
-        case 0xA5: return XK_Alt_R;
-        case 0xBA: return XK_semicolon;
-        case 0xBB: return XK_equal;
-        case 0xBC: return XK_comma;
-        case 0xBD: return XK_minus;
-        case 0xBE: return XK_period;
-        case 0xBF: return XK_slash;
-        case 0xC0: return XK_grave;
-        case 0xDB: return XK_bracketleft;
-        case 0xDC: return XK_backslash;
-        case 0xDD: return XK_bracketright;
-        case 0xDE: return XK_apostrophe;
-        case 0xE2: return XK_less;
-        default: return NoSymbol;
-    }
-}
 
 unsigned x_modifiers(unsigned modifiers) {
     unsigned mask = 0;
@@ -298,19 +241,6 @@ bool key_down(const char (&keys)[32], unsigned code) {
     return code < 256 && (static_cast<unsigned char>(keys[code / 8]) & (1u << (code % 8))) != 0;
 }
 
-// The keysym a byte of text types (Latin-1), NoSymbol for control bytes
-// without a key of their own.
-KeySym char_keysym(unsigned char c) {
-    if ((c >= 0x20 && c <= 0x7E) || c >= 0xA0) return c;
-    switch (c) {
-        case '\b': return XK_BackSpace;
-        case '\t': return XK_Tab;
-        case '\n':
-        case '\r': return XK_Return;
-        case 0x1B: return XK_Escape;
-        default: return NoSymbol;
-    }
-}
 
 std::string latin1_to_utf8(std::string_view text) {
     std::string out;
@@ -923,40 +853,10 @@ std::int64_t X11Desktop::window_process(WindowId window) {
     return static_cast<std::int64_t>(pid->longs.front() & 0xFFFFFFFFu);
 }
 
-std::string X11Desktop::process_program_file(std::int64_t pid) {
-    if (pid <= 0) return {};
-    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return {};
-    target.resize(static_cast<std::size_t>(length));
-    // A program file replaced on disk (an update) while it runs.
-    constexpr std::string_view deleted = " (deleted)";
-    if (target.size() > deleted.size() && target.ends_with(deleted)) target.resize(target.size() - deleted.size());
-    return target;
-}
+std::string X11Desktop::process_program_file(std::int64_t pid) { return process_program_file_of(pid); }
 
-namespace {
 
-std::string executable_realpath(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || access(path.c_str(), X_OK) != 0) return {};
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (!resolved) return {};
-    std::string result(resolved);
-    std::free(resolved);
-    return result;
-}
-
-}  // namespace
-
-std::string X11Desktop::find_program(std::string_view name) {
-    if (name.empty()) return {};
-    const std::string program(name);
-    if (program.find('/') != std::string::npos) return executable_realpath(program);
-    const std::string found = find_on_path(program);
-    return found.empty() ? std::string() : executable_realpath(found);
-}
+std::string X11Desktop::find_program(std::string_view name) { return resolve_program(name); }
 
 std::int64_t X11Desktop::start_process(const std::vector<std::string>& argv) {
     if (argv.empty() || argv.front().empty()) return 0;
@@ -1032,10 +932,7 @@ bool X11Desktop::clipboard_taken() {
     return clipboard && !clipboard->ownsClipboard();
 }
 
-std::uint64_t X11Desktop::tick_ms() {
-    using namespace std::chrono;
-    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
+std::uint64_t X11Desktop::tick_ms() { return monotonic_ms(); }
 
 void X11Desktop::wait(int ms) {
     read_events();
