@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs a command inside a throw-away Wayland desktop: a headless sway (a
 # wlroots compositor) with one 1280x800 output, for end-to-end tests.
-#   wayland-session.sh [--morvantile BIN] COMMAND [ARGS...]
+#   wayland-session.sh [--morvantile BIN] [--tray] COMMAND [ARGS...]
 #   --morvantile BIN  the program the compositor's key bindings start:
 #                     Ctrl+Shift+F12 runs `BIN encrypt`, Ctrl+Shift+F11
 #                     `BIN decrypt`
+#   --tray            a swaybar with a system tray at the top, and a session
+#                     bus of the session's own for it (else there is no tray)
 #   E2E_USER          the unprivileged user it runs as (default morvantile-e2e)
 #   SWAY_DEBUG=1      sway logs in detail (to SWAY_LOG)
 #
@@ -20,11 +22,15 @@
 set -euo pipefail
 
 morvantile=""
-if [ "${1:-}" = "--morvantile" ]; then
-  morvantile=$2
-  shift 2
-fi
-[ $# -gt 0 ] || { echo "usage: $0 [--morvantile BIN] COMMAND [ARGS...]" >&2; exit 2; }
+tray=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --morvantile) morvantile=$2; shift 2 ;;
+    --tray) tray=1; shift ;;
+    *) break ;;
+  esac
+done
+[ $# -gt 0 ] || { echo "usage: $0 [--morvantile BIN] [--tray] COMMAND [ARGS...]" >&2; exit 2; }
 
 skip() { echo "SKIPPED: $*" >&2; exit 77; }
 command -v sway >/dev/null || skip "sway is not installed (scripts/setup-deps.sh)"
@@ -94,7 +100,10 @@ config="$session/sway.conf"
   echo "output HEADLESS-1 resolution 1280x800"
   echo "xwayland disable"
   echo "default_border normal"
-    if [ -n "$morvantile" ]; then
+    if [ "$tray" = 1 ]; then
+    printf 'bar {\n  position top\n  tray_output *\n}\n'
+  fi
+  if [ -n "$morvantile" ]; then
     echo "bindsym Ctrl+Shift+F12 exec $morvantile encrypt"
     echo "bindsym Ctrl+Shift+F11 exec $morvantile decrypt"
   fi
@@ -106,12 +115,19 @@ chmod a+r "$config"
 env_args=(env -i "PATH=$PATH" "HOME=$home" "USER=$user" "LOGNAME=$user" "LANG=C.UTF-8" "LC_ALL=C.UTF-8"
   "XDG_RUNTIME_DIR=$runtime" "XDG_CONFIG_HOME=$home/.config" "XDG_SESSION_TYPE=wayland"
   "GSETTINGS_BACKEND=memory" "NO_AT_BRIDGE=1" "GTK_A11Y=none")
-for v in CI MORVANTILE_BACKEND ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+for v in CI MORVANTILE_BACKEND ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS E2E_KEEP; do
   if [ -n "${!v:-}" ]; then env_args+=("$v=${!v}"); fi
 done
 
 cd "$session"
 sway_log="$session/sway.log"
+if [ "$tray" = 1 ]; then
+  # The tray's items and host meet on the session bus.
+  command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
+  "${as_user[@]}" "${env_args[@]}" dbus-daemon --session --fork --address="unix:path=$runtime/bus" \
+    --print-pid >"$session/bus.pid"
+  env_args+=("DBUS_SESSION_BUS_ADDRESS=unix:path=$runtime/bus")
+fi
 "${as_user[@]}" "${env_args[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
   sway ${SWAY_DEBUG:+-d} -c "$config" >"$sway_log" 2>&1 &
 sway_pid=$!

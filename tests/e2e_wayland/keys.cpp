@@ -143,6 +143,9 @@ int main(int argc, char** argv) {
     }
     wl_display_roundtrip(display);
     zwp_virtual_keyboard_v1_destroy(keyboard);
+    zwp_virtual_keyboard_manager_v1_destroy(manager);
+    wl_seat_destroy(seat);
+    wl_registry_destroy(registry);
     wl_display_roundtrip(display);
     xkb_state_unref(state);
     xkb_keymap_unref(keymap);
