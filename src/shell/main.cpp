@@ -11,6 +11,8 @@
 
 #include "config/ascii.h"
 #include "config/command_line.h"
+#include "config/config_file.h"
+#include "config/ini_file.h"
 #include "platform/backend.h"
 #include "shell/instance_lock.h"
 #include "shell/main_window.h"
@@ -45,7 +47,22 @@ int main(int argc, char** argv) {
 
     morvantile::platform::DesktopReport report = morvantile::platform::plan_backend();
     if (asks_for_diagnosis(params)) {
-        std::fputs(morvantile::platform::diagnose_text(report).c_str(), stdout);
+        std::string text = morvantile::platform::diagnose_text(report);
+        // The compositor lines for the user's own hotkeys.
+        if (!report.hotkeys_note.empty()) {
+            morvantile::Settings settings = morvantile::settings_missing_defaults();
+            const std::optional<std::string> folder = morvantile::user_config_folder();
+            try {
+                if (folder) morvantile::read_options(morvantile::IniFile::load(*folder + "/morvantile.ini"), settings);
+            } catch (const std::exception&) {
+            }
+            const std::string lines = morvantile::platform::sway_bindings(settings);
+            for (std::size_t at = 0, end; at < lines.size(); at = end + 1) {
+                end = lines.find('\n', at);
+                text += "  " + lines.substr(at, end - at + 1);
+            }
+        }
+        std::fputs(text.c_str(), stdout);
         return 0;
     }
     if (report.kind == morvantile::platform::BackendKind::NoDisplay) {
