@@ -53,6 +53,11 @@ constexpr std::string_view kFocusedWindowTitle = "(focused window)";
 // compositor is told apart from another program's selection at once.
 constexpr char kOwnSelectionMime[] = "application/x-morvantile-selection";
 
+// Qt knows whether one of our windows has the keyboard.
+bool our_window_has_focus() {
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && QGuiApplication::focusWindow();
+}
+
 std::string display_name() {
     const char* name = std::getenv("WAYLAND_DISPLAY");
     return name && *name ? std::string(name) : std::string("wayland-0");
@@ -811,13 +816,17 @@ std::string WaylandDesktop::window_app_id(WindowId window) {
 WindowId WaylandDesktop::foreground_window() {
     State& s = *state_;
     s.pump();
-    if (!s.tracks_windows()) return s.broken ? 0 : kFocusedWindow;
+    if (!s.tracks_windows()) {
+        if (s.broken) return 0;
+        return our_window_has_focus() ? kOwnFocusedWindow : kFocusedWindow;
+    }
     return s.toplevels.active();
 }
 
 std::string WaylandDesktop::window_title(WindowId window) {
     State& s = *state_;
-    if (window == kFocusedWindow && !s.tracks_windows()) return std::string(kFocusedWindowTitle);
+    if ((window == kFocusedWindow || window == kOwnFocusedWindow) && !s.tracks_windows())
+        return std::string(kFocusedWindowTitle);
     const Toplevel* t = s.toplevels.find(window);
     return t ? t->title : std::string();
 }
@@ -830,15 +839,15 @@ void WaylandDesktop::set_window_title(WindowId, std::string_view) {
 bool WaylandDesktop::is_window(WindowId window) {
     State& s = *state_;
     s.pump();
-    if (window == kFocusedWindow && !s.tracks_windows()) return !s.broken;
+    if ((window == kFocusedWindow || window == kOwnFocusedWindow) && !s.tracks_windows()) return !s.broken;
     return s.toplevels.find(window) != nullptr;
 }
 
 bool WaylandDesktop::own_window(WindowId window) {
     State& s = *state_;
-    if (window == kFocusedWindow && !s.tracks_windows()) {
-        // Qt knows whether one of our windows has the keyboard.
-        return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && QGuiApplication::focusWindow();
+    if (!s.tracks_windows()) {
+        if (window == kOwnFocusedWindow) return true;
+        if (window == kFocusedWindow) return our_window_has_focus();
     }
     const Toplevel* t = s.toplevels.find(window);
     return t && own_app(*t);

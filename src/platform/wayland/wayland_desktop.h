@@ -42,6 +42,10 @@ WaylandProtocols probe_wayland();
 // check takes it), and own_window() says whether one of this program's Qt
 // windows has the focus. The caller decides whether that is good enough.
 inline constexpr WindowId kFocusedWindow = 1;
+// While one of this program's own windows has the keyboard (the password
+// dialog), foreground_window() answers this instead: keys wait until the
+// focus has gone back to the other program, never typing into our dialog.
+inline constexpr WindowId kOwnFocusedWindow = 2;
 
 class WaylandDesktop;
 
