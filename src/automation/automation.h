@@ -214,6 +214,9 @@ private:
     // another process of the same program (a single-instance editor that
     // handed the text over) also counts.
     std::string viewer_program_file_;
+    // The file name of the program started for the external editor: its
+    // new window is known by it where the desktop tells no processes.
+    std::string viewer_started_name_;
     // Where windows have no known process (Wayland), the editor is known by
     // its application id: the running window chosen for reuse, or else any
     // window of that name that was not there when the editor was started.

@@ -55,6 +55,7 @@ void DesktopAutomation::launchviewer(std::string_view command_line, [[maybe_unus
     runtime_.ViewerProcessId = 0;
     // Left from an earlier start, it could accept a window of another editor.
     viewer_program_file_.clear();
+    viewer_started_name_.clear();
     viewer_window_ = 0;
     windows_before_viewer_.clear();
 
@@ -77,6 +78,7 @@ void DesktopAutomation::launchviewer(std::string_view command_line, [[maybe_unus
         windows_before_viewer_ = ws.client_windows();
         if (!argv.empty()) {
             viewer_program_file_ = ws.find_program(argv[0]);
+            viewer_started_name_ = file_name_part(argv[0]);
             // A start that fails says nothing: the text stays on the
             // clipboard and the wait simply runs out.
             runtime_.ViewerProcessId = static_cast<int>(ws.start_process(argv));
@@ -111,8 +113,8 @@ void DesktopAutomation::timer_externalviewerTimer() {
         const bool is_new = std::find(windows_before_viewer_.begin(), windows_before_viewer_.end(), fg) ==
                             windows_before_viewer_.end();
         ours = viewer_window_ != 0 ? fg == viewer_window_
-                                   : is_new && (names_program(ws.window_app_id(fg), runtime_.ViewerExeName) ||
-                                                names_program(ws.window_title(fg), runtime_.ViewerExeName));
+                                   : is_new && (names_program(ws.window_app_id(fg), viewer_started_name_) ||
+                                                names_program(ws.window_title(fg), viewer_started_name_));
     }
     if (!ours) return;
 

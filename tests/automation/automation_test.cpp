@@ -594,6 +594,21 @@ TEST_F(ViewerTest, WithoutProcessesAStartedEditorIsItsNewWindowOnly) {
     ticks(1);
     EXPECT_FALSE(viewer.running);
     EXPECT_EQ(only("restore"), (Log{"restore 36"}));
+
+    // Started with arguments: known by the program's name, not by the
+    // whole command line's.
+    ws.log.clear();
+    ws.clients = {34, 35, 36};
+    ws.start_pids = {97};
+    automation.launchviewer("/usr/bin/gedit --new-window -s", 5);
+    EXPECT_EQ(only("start"), (Log{"start /usr/bin/gedit|--new-window|-s"}));
+    ws.windows[37] = {"Unsaved Document 1 - gedit", 0};
+    ws.app_ids[37] = "org.gnome.gedit";
+    ws.clients.push_back(37);
+    ws.fg = 37;
+    ticks(1);
+    EXPECT_FALSE(viewer.running);
+    EXPECT_EQ(only("restore"), (Log{"restore 37"}));
 }
 
 TEST_F(ViewerTest, WindowOfTheSameProgramCountsWhenTheStartedProcessHandedOver) {
