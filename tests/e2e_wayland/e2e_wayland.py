@@ -621,6 +621,25 @@ def main():
             shutil.copy(ini, os.path.join(home, "morvantile.ini"))
         print(f"FAILED {args.scenario} after {time.monotonic() - started:.1f} s; screenshot and logs in {home}")
         return 1
+    # A sanitizer build reports memory errors and undefined behaviour on the
+    # program's output (the copies started by sway's bindings write to
+    # sway's). Leaks at exit are only shown: Qt's Wayland plugin leaves its
+    # own objects behind.
+    errors, leaks = [], False
+    for path in (os.path.join(home, "morvantile.log"), os.environ.get("SWAY_LOG", "")):
+        if path and os.path.exists(path):
+            with open(path, errors="replace") as f:
+                for line in f:
+                    errors += [line] if "ERROR: AddressSanitizer" in line or "runtime error:" in line else []
+                    leaks = leaks or "ERROR: LeakSanitizer" in line
+    if leaks:
+        print("NOTE: LeakSanitizer reported leaks at the program's exit")
+    if errors:
+        print("".join(errors))
+        if os.environ.get("SWAY_LOG"):
+            shutil.copy(os.environ["SWAY_LOG"], os.path.join(home, "sway.log"))
+        print(f"FAILED {args.scenario}: sanitizer reports; logs in {home}")
+        return 1
     print(f"PASSED {args.scenario} in {time.monotonic() - started:.1f} s"
           + (f" with {len(FINDINGS)} finding(s)" if FINDINGS else ""))
     if os.environ.get("E2E_KEEP"):
