@@ -71,6 +71,8 @@ cleanup() {
   rm -rf "$session"
 }
 trap cleanup EXIT
+# A test runner's timeout or ^C ends the session too.
+trap 'exit 143' TERM INT HUP
 
 # A file the user cannot read (or run, if it is a program) goes in as a copy.
 reachable() {
@@ -100,7 +102,7 @@ config="$session/sway.conf"
   echo "output HEADLESS-1 resolution 1280x800"
   echo "xwayland disable"
   echo "default_border normal"
-    if [ "$tray" = 1 ]; then
+  if [ "$tray" = 1 ]; then
     printf 'bar {\n  position top\n  tray_output *\n}\n'
   fi
   if [ -n "$morvantile" ]; then
@@ -124,8 +126,7 @@ sway_log="$session/sway.log"
 if [ "$tray" = 1 ]; then
   # The tray's items and host meet on the session bus.
   command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
-  "${as_user[@]}" "${env_args[@]}" dbus-daemon --session --fork --address="unix:path=$runtime/bus" \
-    --print-pid >"$session/bus.pid"
+  "${as_user[@]}" "${env_args[@]}" dbus-daemon --session --fork --address="unix:path=$runtime/bus"
   env_args+=("DBUS_SESSION_BUS_ADDRESS=unix:path=$runtime/bus")
 fi
 "${as_user[@]}" "${env_args[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
@@ -150,9 +151,9 @@ if [ -z "$socket" ]; then
   skip "sway did not start here"
 fi
 
-set +e
+# In the background, so that a signal to this script is handled at once.
 "${as_user[@]}" "${env_args[@]}" "WAYLAND_DISPLAY=$(basename "$display")" "SWAYSOCK=$socket" \
-  "SWAY_LOG=$sway_log" "${args[@]}"
-status=$?
-set -e
+  "SWAY_LOG=$sway_log" "${args[@]}" &
+status=0
+wait $! || status=$?
 exit "$status"

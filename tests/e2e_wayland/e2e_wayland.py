@@ -25,6 +25,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -230,12 +231,6 @@ class Editor:
         self.id = wait_view(f"the {program} window", 20, app_id=self.app_id, pid=self.proc.pid)["id"]
         focus(self.id)
 
-    def title(self):
-        return (view(self.id) or {}).get("title", "")
-
-    def modified(self):
-        return self.title().startswith("*")
-
     def text(self):
         return copied_from(self.id)
 
@@ -275,7 +270,6 @@ def instance_running():
     copy's)."""
     if not os.path.exists(trigger_socket()):
         return False
-    import socket
     s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     try:
         s.connect(trigger_socket())
