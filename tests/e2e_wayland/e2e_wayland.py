@@ -20,6 +20,7 @@ screenshots, also when it passes):
 """
 
 import argparse
+import glob
 import importlib.util
 import json
 import os
@@ -35,6 +36,7 @@ import traceback
 x11 = None  # tests/e2e/e2e.py, loaded in main()
 MORVANTILE = ""
 KEYS = ""  # e2e-wlkeys
+HOME = ""  # the scenario's folder: its files, screenshots and logs
 PASSWORD = "correct horse"
 # Typed with the virtual keyboard: umlauts, an en dash and the euro sign
 # (all of them in Windows-1252) on several lines.
@@ -348,6 +350,7 @@ def answer_password(password=PASSWORD, caption="Morvantile: enter password"):
         finding(f"the password dialog appeared without the keyboard focus (focused: {focused()})")
         focus(dialog)
     time.sleep(0.4)  # the window has the focus a moment before its text box
+    screenshot(os.path.join(HOME, f"password-dialog-{len(glob.glob(os.path.join(HOME, 'password-dialog-*')))}.png"))
     type_text(password)
     key("Return")
     wait_for(lambda: view(dialog) is None, "the password dialog to close", 5)
@@ -365,7 +368,9 @@ def encrypt_in_editor(editor, password=PASSWORD):
     focus(editor.id)
     press_binding(ENCRYPT)
     answer_password(password)
-    return replaced_text(editor, old, "the block pasted into the editor")
+    block = replaced_text(editor, old, "the block pasted into the editor")
+    screenshot(os.path.join(HOME, "encrypted.png"))
+    return block
 
 
 def block_of(text):
@@ -573,7 +578,7 @@ def load_x11_suite(path):
 
 
 def main():
-    global x11, MORVANTILE, KEYS
+    global x11, MORVANTILE, KEYS, HOME
     parser = argparse.ArgumentParser()
     parser.add_argument("--morvantile", required=True)
     parser.add_argument("--cli", required=True)
@@ -586,7 +591,7 @@ def main():
     x11.CLI = os.path.abspath(args.cli)
     KEYS = os.path.abspath(args.keys)
     x11.PASSWORD = PASSWORD
-    home = tempfile.mkdtemp(prefix=f"morvantile-e2ewl-{args.scenario}-")
+    home = HOME = tempfile.mkdtemp(prefix=f"morvantile-e2ewl-{args.scenario}-")
     os.chmod(home, 0o755)
     started = time.monotonic()
     try:
