@@ -165,6 +165,9 @@ public:
     // The window check: remembers the captioned foreground window of
     // another program.
     void Timer_windowcheckTimer();
+    // Takes the window in front now as the source, unless it is one of the
+    // program's own, a part of the desktop or has no caption.
+    void remember_foreground_window();
 
     // A request from a hotkey or the tray menu: 'e' or 'd'.
     void PopupmenuKey(char code);
@@ -198,7 +201,6 @@ public:
 private:
     void rearm_windowcheck();
     // The active window becomes the source window, when it can be one.
-    void remember_foreground_window();
     void wait_for_modifier_release();
     // Select-all has been sent; the copy keystroke, and the wait until the
     // source window has put its text on the clipboard. The message of the

@@ -223,6 +223,10 @@ void TfrmMain::build_splash() {
 }
 
 bool TfrmMain::start(const std::vector<std::string>& params) {
+    // The window in front before anything of ours shows is where a request
+    // on the program's own command line comes from (a key bound in the
+    // desktop); the start's messages take the focus next.
+    if (automation_) automation_->remember_foreground_window();
     gif->start();
     {
         LinuxSystemFacts facts;
