@@ -309,25 +309,23 @@ TriggerSendStatus trigger(const std::string& path, TriggerWord word, const std::
 }
 
 // The activation token in the environment each time a password dialog
-// shows.
-struct TokenWatch {
+// shows: taken as it shows, so that no timer can miss a dialog that is
+// answered at once.
+struct TokenWatch : QObject {
     std::vector<std::string> seen;
-    QTimer timer;
-    TokenWatch() {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (qobject_cast<TPasswordDlg*>(w) && w->isVisible())
-                    seen.push_back(qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString());
-            }
-        });
-        timer.start(5);
+    TokenWatch() { qApp->installEventFilter(this); }
+    ~TokenWatch() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Show && qobject_cast<TPasswordDlg*>(object))
+            seen.push_back(qEnvironmentVariable("XDG_ACTIVATION_TOKEN").toStdString());
+        return false;
     }
 };
 
 TEST(MainWindow, CommandLineRequestsDoWhatTheirHotKeysDo) {
     ConfigHome home;
     MessageCatcher messages;
-    TokenWatch tokens;  // before the typer, so it sees each dialog first
+    TokenWatch tokens;
     PasswordTyper typer;
     FakeClipboard* clip = nullptr;
     TfrmMain w(fake_clipboard(&clip));
