@@ -27,6 +27,9 @@ std::string process_program_file_of(std::int64_t pid);
 // PATH when it has no "/"; empty when not found.
 std::string resolve_program(std::string_view name);
 
+// Latin-1 bytes (the text X11 and keymaps name characters in) as UTF-8.
+std::string latin1_to_utf8(std::string_view text);
+
 // Milliseconds from a monotonic clock.
 std::uint64_t monotonic_ms();
 

@@ -192,8 +192,9 @@ bool rename_no_replace(const std::string& from, const std::string& to) {
     return rename_by_link(from, to);
 }
 
-// An unnamed file (O_TMPFILE) in the destination's folder.
-class UnnamedFile : public PosixFile, public PendingFile {
+// A pending file on a descriptor of its own; the kinds differ in how the
+// file gets its name.
+class PosixPendingFile : public PosixFile, public PendingFile {
 public:
     using PosixFile::PosixFile;
     std::size_t read(void* b, std::size_t n) override { return PosixFile::read(b, n); }
@@ -202,6 +203,12 @@ public:
     void sync() override { PosixFile::sync(); }
     void close() override { PosixFile::close(); }
     void rewind() override { PosixFile::rewind(); }
+};
+
+// An unnamed file (O_TMPFILE) in the destination's folder.
+class UnnamedFile : public PosixPendingFile {
+public:
+    using PosixPendingFile::PosixPendingFile;
 
     void link(const std::string& name, bool replace) override {
         if (fd_ < 0) fail("cannot name", name, EBADF);
@@ -237,22 +244,15 @@ private:
 
 // Where the file system has no unnamed files: a hidden file in the folder,
 // renamed when complete and removed otherwise.
-class HiddenFile : public PosixFile, public PendingFile {
+class HiddenFile : public PosixPendingFile {
 public:
-    HiddenFile(int fd, std::string path) : PosixFile(fd, path), path_(std::move(path)), slot_(remember_pending(path_)) {}
+    HiddenFile(int fd, std::string path) : PosixPendingFile(fd, path), path_(std::move(path)), slot_(remember_pending(path_)) {}
     ~HiddenFile() override {
         if (!path_.empty()) ::unlink(path_.c_str());
         forget_pending(slot_);
     }
     HiddenFile(const HiddenFile&) = delete;
     HiddenFile& operator=(const HiddenFile&) = delete;
-
-    std::size_t read(void* b, std::size_t n) override { return PosixFile::read(b, n); }
-    void write(const void* b, std::size_t n) override { PosixFile::write(b, n); }
-    std::uint64_t size() override { return PosixFile::size(); }
-    void sync() override { PosixFile::sync(); }
-    void close() override { PosixFile::close(); }
-    void rewind() override { PosixFile::rewind(); }
 
     void link(const std::string& name, bool replace) override {
         const bool done = replace ? std::rename(path_.c_str(), name.c_str()) == 0 : rename_no_replace(path_, name);

@@ -571,9 +571,9 @@ SCENARIOS = {name[len("scenario_"):]: fn for name, fn in globals().items() if na
 
 def load_x11_suite(path):
     sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-    spec = importlib.util.spec_from_file_location("e2e_x11", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    located = importlib.util.spec_from_file_location("e2e_x11", path)
+    module = importlib.util.module_from_spec(located)
+    located.loader.exec_module(module)
     return module
 
 

@@ -109,10 +109,12 @@ struct FaultyFileSystem : FileSystem {
     }
 
 private:
-    struct Wrapped : File {
-        Wrapped(std::unique_ptr<File> f, std::string n, FaultyFileSystem& o)
+    // The calls every file has, logged and made to fail as asked.
+    template <class Kind>
+    struct Wrapped : Kind {
+        Wrapped(std::unique_ptr<Kind> f, std::string n, FaultyFileSystem& o)
             : file(std::move(f)), name(std::move(n)), owner(o) {}
-        std::unique_ptr<File> file;
+        std::unique_ptr<Kind> file;
         std::string name;
         FaultyFileSystem& owner;
         std::size_t read(void* b, std::size_t n) override { return file->read(b, n); }
@@ -131,22 +133,8 @@ private:
             if (fail) throw EFileError("injected failure: close " + name);
         }
     };
-    struct WrappedPending : PendingFile {
-        WrappedPending(std::unique_ptr<PendingFile> f, std::string n, FaultyFileSystem& o)
-            : file(std::move(f)), name(std::move(n)), owner(o) {}
-        std::unique_ptr<PendingFile> file;
-        std::string name;
-        FaultyFileSystem& owner;
-        std::size_t read(void* b, std::size_t n) override { return file->read(b, n); }
-        void write(const void* b, std::size_t n) override {
-            owner.check("write", name);
-            file->write(b, n);
-        }
-        std::uint64_t size() override { return file->size(); }
-        void sync() override {
-            owner.check("sync", name);
-            file->sync();
-        }
+    struct WrappedPending : Wrapped<PendingFile> {
+        using Wrapped<PendingFile>::Wrapped;
         void link(const std::string& to, bool replace) override {
             owner.check("link", to);
             file->link(to, replace);
@@ -155,14 +143,9 @@ private:
             owner.check("rewind", name);
             file->rewind();
         }
-        void close() override {
-            const bool fail = owner.fails("close", name);
-            file->close();
-            if (fail) throw EFileError("injected failure: close " + name);
-        }
     };
     std::unique_ptr<File> wrap(std::unique_ptr<File> f, const std::string& name) {
-        return std::make_unique<Wrapped>(std::move(f), name, *this);
+        return std::make_unique<Wrapped<File>>(std::move(f), name, *this);
     }
     std::map<std::string, int> failing_, seen_;
 };

@@ -106,20 +106,6 @@ bool write_all(int fd, std::string_view bytes, std::uint64_t deadline) {
     return ok;
 }
 
-std::string latin1_to_utf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
-            out.push_back(ch);
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
 
 // ---------------------------------------------------------------------------
 // The two data-control protocols are the same protocol under two names; the
