@@ -35,13 +35,10 @@ KeyboardMap::~KeyboardMap() {
     xkb_context_unref(context_);
 }
 
-std::unique_ptr<KeyboardMap> KeyboardMap::from_text(std::string_view text) {
+std::unique_ptr<KeyboardMap> KeyboardMap::compiled(const std::function<xkb_keymap*(xkb_context*)>& compile) {
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (!context) return nullptr;
-    // The compositor's copy ends in a NUL that is no part of the text.
-    while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
-    xkb_keymap* keymap = xkb_keymap_new_from_buffer(context, text.data(), text.size(), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                                    XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_keymap* keymap = compile(context);
     if (!keymap) {
         xkb_context_unref(context);
         return nullptr;
@@ -51,18 +48,20 @@ std::unique_ptr<KeyboardMap> KeyboardMap::from_text(std::string_view text) {
     return map;
 }
 
+std::unique_ptr<KeyboardMap> KeyboardMap::from_text(std::string_view text) {
+    // The compositor's copy ends in a NUL that is no part of the text.
+    while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+    return compiled([text](xkb_context* context) {
+        return xkb_keymap_new_from_buffer(context, text.data(), text.size(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                          XKB_KEYMAP_COMPILE_NO_FLAGS);
+    });
+}
+
 std::unique_ptr<KeyboardMap> KeyboardMap::default_keymap() {
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    if (!context) return nullptr;
-    const xkb_rule_names names{};
-    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (!keymap) {
-        xkb_context_unref(context);
-        return nullptr;
-    }
-    std::unique_ptr<KeyboardMap> map(new KeyboardMap(context, keymap));
-    if (!map->state_) return nullptr;
-    return map;
+    return compiled([](xkb_context* context) {
+        const xkb_rule_names names{};
+        return xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    });
 }
 
 std::string KeyboardMap::text() const {

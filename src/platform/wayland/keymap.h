@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,6 +61,9 @@ public:
 
 private:
     KeyboardMap(xkb_context* context, xkb_keymap* keymap);
+    // A map from the keymap `compile` makes in a new context; nullptr when
+    // any step fails.
+    static std::unique_ptr<KeyboardMap> compiled(const std::function<xkb_keymap*(xkb_context*)>& compile);
 
     xkb_context* context_;
     xkb_keymap* keymap_;
