@@ -3,6 +3,16 @@
 // us): the modifier keys go down and up as real keys and the modifier state
 // follows them, as a hardware keyboard's does.
 //   e2e-wlkeys CHORD...    CHORD: "ctrl+a", "alt+c", "ctrl+shift+F12", "Return"
+//   e2e-wlkeys --stream    one key event a line on standard input, kept on
+//                          one keyboard whose modifier state lasts from key
+//                          to key (the test's desktop portal types with it):
+//     keysym SYM STATE     SYM a keysym number (0xffe3 is Control_L), STATE
+//                          1 pressed, 0 released; a keysym found only on the
+//                          shifted level is pressed with Shift
+//     keycode CODE STATE   CODE an evdev key code (the xkb code less 8)
+//     release              lets go of every key still down
+//   each line is answered with "ok" or "error WHAT"; at the end of the input
+//   every key still down is let go.
 // wtype types text well, but its keymaps hold no modifier keys, only a
 // modifier mask, and GTK 3 clients take no shortcut from it.
 #include <sys/mman.h>
@@ -11,8 +21,13 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,13 +64,101 @@ std::string keysym_name(const std::string& word) {
     return word;
 }
 
-// The keycode whose first level gives the keysym; 0 when none does.
-xkb_keycode_t keycode_of(xkb_keymap* keymap, xkb_keysym_t sym) {
+// The keycode whose given level (of the first layout) gives the keysym; 0
+// when none does.
+xkb_keycode_t keycode_of(xkb_keymap* keymap, xkb_keysym_t sym, xkb_level_index_t level = 0) {
     for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap); code <= xkb_keymap_max_keycode(keymap); ++code) {
         const xkb_keysym_t* syms = nullptr;
-        const int n = xkb_keymap_key_get_syms_by_level(keymap, code, 0, 0, &syms);
+        const int n = xkb_keymap_key_get_syms_by_level(keymap, code, 0, level, &syms);
         for (int i = 0; i < n; ++i)
             if (syms[i] == sym) return code;
+    }
+    return 0;
+}
+
+// Key events read from standard input until its end (see the top).
+int stream(xkb_keymap* keymap, const std::function<void(xkb_keycode_t, bool)>& send) {
+    const xkb_keycode_t shift = keycode_of(keymap, XKB_KEY_Shift_L);
+    std::map<xkb_keycode_t, int> down;  // key -> how many presses hold it
+    std::map<xkb_keysym_t, std::vector<xkb_keycode_t>> held;  // a pressed keysym's keys
+    auto press = [&](xkb_keycode_t code) {
+        if (down[code]++ == 0) send(code, true);
+    };
+    auto release = [&](xkb_keycode_t code) {
+        auto it = down.find(code);
+        if (it == down.end()) return;
+        if (--it->second <= 0) {
+            down.erase(it);
+            send(code, false);
+        }
+    };
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::istringstream words(line);
+        std::string kind, number;
+        unsigned state_word = 2;
+        words >> kind >> number >> state_word;
+        std::string answer = "ok";
+        if (kind == "release") {
+            while (!down.empty()) {
+                const xkb_keycode_t code = down.begin()->first;
+                down.erase(down.begin());
+                send(code, false);
+            }
+            held.clear();
+        } else if ((kind != "keysym" && kind != "keycode") || number.empty() || state_word > 1) {
+            answer = "error unreadable line: " + line;
+        } else {
+            const long value = std::strtol(number.c_str(), nullptr, 0);
+            const bool pressed = state_word == 1;
+            if (kind == "keycode") {
+                const xkb_keycode_t code = static_cast<xkb_keycode_t>(value + 8);
+                if (value <= 0 || code > xkb_keymap_max_keycode(keymap))
+                    answer = "error no key with the code " + number;
+                else if (pressed)
+                    press(code);
+                else
+                    release(code);
+            } else {
+                const xkb_keysym_t sym = static_cast<xkb_keysym_t>(value);
+                if (pressed) {
+                    std::vector<xkb_keycode_t> codes;
+                    if (const xkb_keycode_t code = keycode_of(keymap, sym); code != 0) {
+                        codes = {code};
+                    } else if (const xkb_keycode_t shifted = keycode_of(keymap, sym, 1); shifted != 0 && shift != 0) {
+                        codes = {shift, shifted};
+                    }
+                    if (codes.empty()) {
+                        answer = "error no key types the keysym " + number;
+                    } else {
+                        for (xkb_keycode_t code : codes) press(code);
+                        auto& keys = held[sym];
+                        keys.insert(keys.end(), codes.begin(), codes.end());
+                    }
+                } else {
+                    auto it = held.find(sym);
+                    if (it == held.end() || it->second.empty()) {
+                        answer = "error the keysym " + number + " is not down";
+                    } else {
+                        // The keys of its last press, in the reverse order.
+                        std::vector<xkb_keycode_t>& keys = it->second;
+                        const size_t count = keys.size() >= 2 && keys[keys.size() - 2] == shift ? 2 : 1;
+                        for (size_t i = 0; i < count; ++i) {
+                            release(keys.back());
+                            keys.pop_back();
+                        }
+                        if (keys.empty()) held.erase(it);
+                    }
+                }
+            }
+        }
+        std::printf("%s\n", answer.c_str());
+        std::fflush(stdout);
+    }
+    while (!down.empty()) {
+        const xkb_keycode_t code = down.begin()->first;
+        down.erase(down.begin());
+        send(code, false);
     }
     return 0;
 }
@@ -64,9 +167,10 @@ xkb_keycode_t keycode_of(xkb_keymap* keymap, xkb_keysym_t sym) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CHORD...  (ctrl+a, alt+c, ctrl+shift+F12, Return)\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CHORD...  (ctrl+a, alt+c, ctrl+shift+F12, Return) | --stream\n", argv[0]);
         return 2;
     }
+    const bool streaming = std::strcmp(argv[1], "--stream") == 0;
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     const xkb_rule_names names = {"evdev", "pc105", "us", "", ""};
     xkb_keymap* keymap = context ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
@@ -76,7 +180,7 @@ int main(int argc, char** argv) {
     }
     // Every chord is looked up before anything is pressed.
     std::vector<std::vector<xkb_keycode_t>> chords;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = streaming ? argc : 1; i < argc; ++i) {
         std::vector<xkb_keycode_t> codes;
         std::string chord = argv[i];
         for (size_t start = 0; start <= chord.size();) {
@@ -133,9 +237,14 @@ int main(int argc, char** argv) {
                                           xkb_state_serialize_mods(state, XKB_STATE_MODS_LATCHED),
                                           xkb_state_serialize_mods(state, XKB_STATE_MODS_LOCKED),
                                           xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE));
-        wl_display_flush(display);
-        pause_ms(15);
+        if (streaming) {
+            wl_display_roundtrip(display);  // in order with what other clients do next
+        } else {
+            wl_display_flush(display);
+            pause_ms(15);
+        }
     };
+    const int status = streaming ? stream(keymap, send) : 0;
     for (const std::vector<xkb_keycode_t>& codes : chords) {
         for (xkb_keycode_t code : codes) send(code, true);
         for (auto it = codes.rbegin(); it != codes.rend(); ++it) send(*it, false);
@@ -151,5 +260,5 @@ int main(int argc, char** argv) {
     xkb_keymap_unref(keymap);
     xkb_context_unref(context);
     wl_display_disconnect(display);
-    return 0;
+    return status;
 }
