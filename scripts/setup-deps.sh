@@ -25,6 +25,12 @@ packages=(
   # type with, the data-control clipboard, screenshots, and editors of both
   # toolkits running natively (Qt 5 and Qt 6 need their Wayland plugins).
   sway wtype wl-clipboard grim gedit qtwayland5 qt6-wayland
+  # The portal end-to-end tests: a session bus of each scenario's own, and a
+  # stand-in for the desktop portal service written in Python.
+  dbus-daemon          # the private session bus
+  dbus-bin             # dbus-send: the stand-in's shortcuts, pressed, tell it through sway
+  python3-dbus         # the stand-in serves its interfaces over D-Bus
+  python3-gi           # its GLib main loop
 )
 
 SUDO=""
