@@ -53,6 +53,7 @@ HOTKEYS = {"AutoEncryptHotKeyString": "ctrl+shift+f12", "AutoDecryptHotKeyString
 TRIGGERS = {"encrypt": "CTRL+SHIFT+F12", "decrypt": "CTRL+SHIFT+F11", "options": "CTRL+SHIFT+F8",
             "exit": "CTRL+SHIFT+F5"}
 REFUSED = "did not allow Morvantile"
+PASSWORD_CAPTION = "Morvantile: enter password"
 TAKEN = "Auto-encrypt hotkey already taken. Please change."
 PORTAL_BACKEND = "Wayland (desktop portals)"
 KEYBOARD_BACKEND = "Wayland (virtual keyboard)"
@@ -374,6 +375,9 @@ def scenario_fake_portal(home):
     wl.press_binding("F12")
     activated = client.signal("Activated", after=mark, a0=shortcuts, a1="encrypt")
     check(activated[3][3].get("activation_token"), f"Activated carries an activation token: {activated}")
+    deactivated = client.signal("Deactivated", after=mark, timeout=1.5, a0=shortcuts, a1="encrypt")
+    check(client.seen.index(deactivated) > client.seen.index(activated) and deactivated[3][2] >= activated[3][2],
+          f"letting go of the key ends it: {deactivated}")
     wl.press_binding("F7")
     check(client.no_signal("Activated", 0.6, mark + 1), "the refused shortcut is not bound")
     mark = len(client.seen)
@@ -608,8 +612,11 @@ def scenario_restore_token(home):
     consents = portal.entries("consent")
     check([c["asked"] for c in consents] == [True, False], f"consent is asked only the first time: {consents}")
     issued = portal.restore_tokens()
-    with open(path, encoding="utf-8") as f:
-        check(f.read().strip() == issued[-1], "the file holds the newest token")
+
+    def newest_kept():
+        with open(path, encoding="utf-8") as f:
+            return f.read().strip() == issued[-1]
+    wait_for(newest_kept, "the file to hold the newest token", 5)
     check_quiet_portal(portal)
     app.stop()
     secrets_kept(issued)
@@ -636,12 +643,17 @@ def scenario_refused_consent(home):
 
         def done():
             # The message and the password dialog, in whichever order.
-            for box in wl.views_where(app_id="morvantile", title=wl.ERROR_CAPTION):
-                messages.append(wl.message_text(box["id"]))
+            for box in wl.own_windows():
+                if box["title"] == PASSWORD_CAPTION:
+                    wl.answer_password()
+                    continue
+                messages.append(f"{box['title']}: {wl.message_text(box['id'])}")
+                # Reading it took the clipboard, which the request may
+                # not have read yet.
+                wl.Clipboard.write(wl.TEXT)
+                wl.focus(box["id"])
                 wl.key("Return")
                 wait_for(lambda: wl.view(box["id"]) is None, "the message to close", 5)
-            if wl.views_where(app_id="morvantile", title="^Morvantile: enter password$"):
-                wl.answer_password()
             text = wl.Clipboard.read()
             return text if text not in (None, wl.TEXT) else None
 

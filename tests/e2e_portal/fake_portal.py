@@ -23,9 +23,9 @@ chosen on the command line (0 leaves it out):
 
 Every method call with its arguments, every signal and every consent
 decision goes to --log as JSON lines. A control object for the tests,
-/org/morvantile/PortalTest (org.morvantile.PortalTest), emits Activated
-(what the sway bindings call), ShortcutsChanged and a portal-side close of a
-session. Prints "ready" once the name is owned.
+/org/morvantile/PortalTest (org.morvantile.PortalTest), emits Activated and
+Deactivated (what the sway bindings call as a shortcut is pressed and let
+go of), ShortcutsChanged and a portal-side close of a session. Prints "ready" once the name is owned.
 
     fake_portal.py --keys e2e-wlkeys --log FILE --token-store FILE
         [--globalshortcuts N] [--remotedesktop N] [--clipboard N]
@@ -316,7 +316,7 @@ def sway_trigger(trigger):
 
 
 def swaymsg(*words):
-    result = subprocess.run(["swaymsg", *words], capture_output=True, text=True, timeout=10)
+    result = subprocess.run(["swaymsg", "--", *words], capture_output=True, text=True, timeout=10)
     ok = result.returncode == 0
     log("sway", command=" ".join(words), ok=ok, output=(result.stdout + result.stderr).strip()[-400:])
     return ok
@@ -465,9 +465,11 @@ class Portal(ShortcutsCreate, RemoteCreate):
         self.activate_script = os.path.join(self.state_dir, "activate")
         with open(self.activate_script, "w") as f:
             address = os.environ["DBUS_SESSION_BUS_ADDRESS"].replace("'", "")
-            f.write("#!/bin/sh\n# What a shortcut of the portal's runs: SESSION ID\n"
-                    f"exec dbus-send --bus='{address}' --type=method_call --dest={BUS_NAME} {CONTROL_PATH} "
-                    f'{CONTROL}.Activate objpath:"$1" string:"$2" string:"${{XDG_ACTIVATION_TOKEN:-}}"\n')
+            send = f"exec dbus-send --bus='{address}' --type=method_call --dest={BUS_NAME} {CONTROL_PATH}"
+            f.write("#!/bin/sh\n# What a shortcut of the portal's runs as it is pressed and let go:\n"
+                    "#   activate SESSION ID press|release\n"
+                    f'[ "$3" = release ] && {send} {CONTROL}.Deactivate objpath:"$1" string:"$2"\n'
+                    f'{send} {CONTROL}.Activate objpath:"$1" string:"$2" string:"${{XDG_ACTIVATION_TOKEN:-}}"\n')
         os.chmod(self.activate_script, 0o755)
         bus.add_signal_receiver(self.name_owner_changed, "NameOwnerChanged", "org.freedesktop.DBus",
                                 "org.freedesktop.DBus", "/org/freedesktop/DBus")
@@ -555,10 +557,14 @@ class Portal(ShortcutsCreate, RemoteCreate):
                 continue
             description = trigger if combination is not None else ""
             if combination is not None:
+                # One binding for the press (Activated), one for letting go
+                # of the key (Deactivated).
                 command = f"{self.activate_script} {session.path} {shortcut_id}"
-                if not re.match(r"^[A-Za-z0-9_./-]+$", shortcut_id) or not swaymsg("bindsym", combination, "exec",
-                                                                                    command):
+                if not re.match(r"^[A-Za-z0-9_./-]+$", shortcut_id) or not (
+                        swaymsg("bindsym", combination, "exec", command, "press")
+                        and swaymsg("bindsym", "--release", combination, "exec", command, "release")):
                     log("shortcut", id=shortcut_id, bound=False, why="sway took no binding")
+                    swaymsg("unbindsym", combination)
                     continue
                 self.bindings[combination.lower()] = session
                 session.bindings.append(combination)
@@ -852,6 +858,7 @@ class Portal(ShortcutsCreate, RemoteCreate):
             if self.bindings.get(combination.lower()) is session:
                 del self.bindings[combination.lower()]
                 swaymsg("unbindsym", combination)
+                swaymsg("unbindsym", "--release", combination)
         session.bindings = []
         if self.transfer is not None and self.transfer["session"] is session:
             self.finish_transfer(False)
@@ -876,6 +883,7 @@ class Control(dbus.service.Object):
 
     def __init__(self):
         super().__init__(bus, CONTROL_PATH)
+        self.pressed = {}  # (session, shortcut) -> presses not let go of
 
     @dbus.service.method(CONTROL, in_signature="oss", out_signature="")
     def Activate(self, session_handle, shortcut_id, activation_token):
@@ -884,12 +892,27 @@ class Control(dbus.service.Object):
         if session is None or not any(str(s[0]) == shortcut_id for s in session.bound or []):
             log("error", what=f"a press of {shortcut_id!r} for the session {session_handle} that is gone")
             return
+        # sway gives its commands no activation token: one is made up, which
+        # the compositor will not honour (as one that has run out).
         token = activation_token or f"portal-activation-{uuid.uuid4().hex[:12]}"
-        stamp = dbus.UInt64(int(time.monotonic() * 1000))
-        emit(portal.Activated, SHORTCUTS, "Activated", PATH, dbus.ObjectPath(session.path), shortcut_id, stamp,
+        emit(portal.Activated, SHORTCUTS, "Activated", PATH, dbus.ObjectPath(session.path), shortcut_id,
+             dbus.UInt64(int(time.monotonic() * 1000)),
              dbus.Dictionary({"activation_token": dbus.String(token)}, signature="sv"))
-        emit(portal.Deactivated, SHORTCUTS, "Deactivated", PATH, dbus.ObjectPath(session.path), shortcut_id,
-             dbus.UInt64(stamp + 1), dbus.Dictionary({}, signature="sv"))
+        key = (session.path, shortcut_id)
+        self.pressed[key] = self.pressed.get(key, 0) + 1
+        # A key let go of elsewhere (the modifiers first) runs no release
+        # binding: the shortcut ends after a while all the same.
+        later(2.0, self.Deactivate, session_handle, shortcut_id)
+
+    @dbus.service.method(CONTROL, in_signature="os", out_signature="")
+    def Deactivate(self, session_handle, shortcut_id):
+        """The user let go of the shortcut (a sway release binding)."""
+        key = (str(session_handle), str(shortcut_id))
+        if self.pressed.get(key, 0) <= 0 or str(session_handle) not in Session.live:
+            return
+        self.pressed[key] -= 1
+        emit(portal.Deactivated, SHORTCUTS, "Deactivated", PATH, dbus.ObjectPath(key[0]), key[1],
+             dbus.UInt64(int(time.monotonic() * 1000)), dbus.Dictionary({}, signature="sv"))
 
     @dbus.service.method(CONTROL, in_signature="o", out_signature="")
     def ChangeShortcuts(self, session_handle):
