@@ -134,12 +134,21 @@ class Portal:
     def errors(self):
         return self.entries("error")
 
-    def responses(self):
-        """The Response of each request: path -> (response, results)."""
-        return {e["path"]: tuple(e["args"]) for e in self.signals("Response")}
+    def response_after(self, call):
+        """The Response to a logged call (the first one after it on a
+        request object of that caller): (response, results), or None."""
+        entries = self.entries()
+        prefix = f"{PORTAL_PATH}/request/{call['sender'].lstrip(':').replace('.', '_')}/"
+        token = call["args"][-1].get("handle_token") if isinstance(call["args"][-1], dict) else None
+        for e in entries[entries.index(call) + 1:]:
+            if e["kind"] == "signal" and e["signal"] == "Response" and e["path"].startswith(prefix) and (
+                    not token or e["path"] == prefix + token):
+                return tuple(e["args"])
+        return None
 
     def restore_tokens(self):
-        return [r[1]["restore_token"] for r in self.responses().values() if "restore_token" in r[1]]
+        """Every restore token issued, in order."""
+        return [e["args"][1]["restore_token"] for e in self.signals("Response") if "restore_token" in e["args"][1]]
 
     def stop(self):
         if self.proc.poll() is None:
@@ -207,10 +216,8 @@ def bound_shortcuts(portal):
     for as {id: options}, the ids bound)."""
     binds = wait_for(lambda: portal.calls("BindShortcuts"), "the program to bind its shortcuts", 15)
     check(len(binds) == 1, f"one BindShortcuts: {binds}")
-    _, shortcuts, _, call_options = binds[0]["args"]
-    request = f"{PORTAL_PATH}/request/{binds[0]['sender'].lstrip(':').replace('.', '_')}/" \
-              f"{call_options.get('handle_token', '')}"
-    response = wait_for(lambda: portal.responses().get(request), "the BindShortcuts response", 5)
+    shortcuts = binds[0]["args"][1]
+    response = wait_for(lambda: portal.response_after(binds[0]), "the BindShortcuts response", 5)
     return {s[0]: s[1] for s in shortcuts}, [s[0] for s in response[1]["shortcuts"]]
 
 
@@ -544,6 +551,7 @@ def roundtrip(home, program):
     wl.wait_text(editor.id, wl.TEXT, "the decrypt shortcut restores the text exactly")
     check(app.running(), "the program keeps running")
 
+    check(portal.calls("CreateSession", REMOTE), "the program makes a remote-desktop session")
     select_calls = portal.calls("SelectDevices")
     check(select_calls, "the program selects devices")
     for call in select_calls:
