@@ -884,6 +884,7 @@ class Control(dbus.service.Object):
     def __init__(self):
         super().__init__(bus, CONTROL_PATH)
         self.pressed = {}  # (session, shortcut) -> presses not let go of
+        self.released_early = {}  # (session, shortcut) -> releases told before their press
 
     @dbus.service.method(CONTROL, in_signature="oss", out_signature="")
     def Activate(self, session_handle, shortcut_id, activation_token):
@@ -898,17 +899,28 @@ class Control(dbus.service.Object):
         emit(portal.Activated, SHORTCUTS, "Activated", PATH, dbus.ObjectPath(session.path), shortcut_id,
              dbus.UInt64(int(time.monotonic() * 1000)),
              dbus.Dictionary({"activation_token": dbus.String(token)}, signature="sv"))
-        key = (session.path, shortcut_id)
+        key = (session.path, str(shortcut_id))
         self.pressed[key] = self.pressed.get(key, 0) + 1
-        # A key let go of elsewhere (the modifiers first) runs no release
-        # binding: the shortcut ends after a while all the same.
-        later(2.0, self.Deactivate, session_handle, shortcut_id)
+        if self.released_early.get(key, 0) > 0:
+            # The release binding's command overtook the press binding's.
+            self.released_early[key] -= 1
+            self.release(key)
+        else:
+            # A key let go of elsewhere (the modifiers first) runs no release
+            # binding: the shortcut ends after a while all the same.
+            later(2.0, self.release, key)
 
     @dbus.service.method(CONTROL, in_signature="os", out_signature="")
     def Deactivate(self, session_handle, shortcut_id):
         """The user let go of the shortcut (a sway release binding)."""
         key = (str(session_handle), str(shortcut_id))
-        if self.pressed.get(key, 0) <= 0 or str(session_handle) not in Session.live:
+        if self.pressed.get(key, 0) <= 0:
+            self.released_early[key] = self.released_early.get(key, 0) + 1
+        else:
+            self.release(key)
+
+    def release(self, key):
+        if self.pressed.get(key, 0) <= 0 or key[0] not in Session.live:
             return
         self.pressed[key] -= 1
         emit(portal.Deactivated, SHORTCUTS, "Deactivated", PATH, dbus.ObjectPath(key[0]), key[1],
