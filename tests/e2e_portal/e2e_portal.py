@@ -233,7 +233,15 @@ def check_triggers(portal):
 
 
 def check_quiet_portal(portal):
+    """No fault the portal saw, and no key left down (a stuck Control)."""
     check(not portal.errors(), f"the portal saw no faults: {portal.errors()}")
+    down = {}
+    for method in ("NotifyKeyboardKeysym", "NotifyKeyboardKeycode"):
+        for call in portal.calls(method):
+            key = (method, call["args"][2])
+            down[key] = down.get(key, 0) + (1 if call["args"][3] else -1)
+    held = {k: n for k, n in down.items() if n}
+    check(not held, f"every key pressed is let go of: {held}")
 
 
 def secrets_kept(tokens=()):
@@ -677,6 +685,7 @@ def scenario_refused_consent(home):
     clipboard_request()
     check([c["asked"] for c in portal.entries("consent")] == [True, True], "the next request asks again")
     check(app.running(), "the program keeps running")
+    check_quiet_portal(portal)
     app.stop()
     secrets_kept()
     portal.stop()
@@ -697,6 +706,7 @@ def scenario_refused_shortcut(home):
     time.sleep(1.0)
     check(not wl.own_windows(), f"nothing more: {wl.own_windows()}")
     check(app.running(), "the program keeps running")
+    check_quiet_portal(portal)
     app.stop()
     secrets_kept()
     portal.stop()
@@ -773,7 +783,8 @@ def main():
         print("".join(errors))
         print(f"FAILED {args.scenario}: sanitizer reports; logs in {home}")
         return 1
-    print(f"PASSED {args.scenario} in {time.monotonic() - started:.1f} s")
+    print(f"PASSED {args.scenario} in {time.monotonic() - started:.1f} s"
+          + (f" with {len(wl.FINDINGS)} finding(s)" if wl.FINDINGS else ""))
     if os.environ.get("E2E_KEEP"):
         print(f"kept: {home}")
     else:
