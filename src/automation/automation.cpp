@@ -185,6 +185,15 @@ void DesktopAutomation::PopupmenuKey(char code) {
         return;
     }
 
+    if (!ws.prepare_keystrokes()) {
+        services_.errors.show_error(kKeystrokesRefused);
+        guard.release();
+        clipboard_only_request_ = true;
+        if (services_.run_command) services_.run_command(code);
+        clipboard_only_request_ = false;
+        return;
+    }
+
     if (!switchtosource()) {
         services_.errors.show_error(kCouldNotSwitch);
         return;
@@ -236,6 +245,7 @@ std::optional<std::string_view> DesktopAutomation::copy_from_source(WindowId sou
 }
 
 bool DesktopAutomation::switchtosource() {
+    if (clipboard_only_request_) return true;
     // Every dialog of the program calls this once it has closed. The check
     // starts again even without a window to go back to: a dialog that
     // closes leaves the program without an active window, and X11 does not
@@ -250,6 +260,14 @@ bool DesktopAutomation::switchtosource() {
 }
 
 bool DesktopAutomation::pasteback(bool auto_select) {
+    if (clipboard_only_request_) return true;
+    // The permission may have ended while the request waited for its
+    // password (the desktop's indicator closed, say): the result stays on
+    // the clipboard then, with a word why.
+    if (!services_.windows.prepare_keystrokes()) {
+        services_.errors.show_error(kKeystrokesRefused);
+        return true;
+    }
     if (!switchtosource()) return false;
     const WindowId source = runtime_.SourceWindow;
     // Separators are pasted after the text, so the text must stay in place.

@@ -88,6 +88,12 @@ public:
     // last wrote it.
     virtual bool clipboard_taken() = 0;
 
+    // Desktops where a program must be allowed to type into others (the
+    // remote-desktop portal) ask the user here, the first time keys are
+    // needed, and may be refused; false then, or when the desktop could not
+    // be asked. Desktops that need no permission answer true.
+    virtual bool prepare_keystrokes() { return true; }
+
     // Milliseconds from a monotonic clock.
     virtual std::uint64_t tick_ms() = 0;
     // Lets events run for `ms` milliseconds without spinning the CPU.
@@ -113,6 +119,9 @@ extern const std::string PasteKeys;
 inline constexpr std::string_view kCouldNotSwitch = "Could not switch to source window";
 inline constexpr std::string_view kCouldNotCopy = "Could not copy text from the source window";
 inline constexpr std::string_view kViewerCaptionPrefix = "Morvantile - ";
+inline constexpr std::string_view kKeystrokesRefused =
+    "The desktop did not allow Morvantile to type into other programs, so this request works on the clipboard "
+    "alone: the text is taken from the clipboard, and the result is left there for you to paste.";
 
 // How long the automation waits for the desktop, at most.
 inline constexpr int kActivateTimeoutMs = 2000;
@@ -212,6 +221,9 @@ private:
     RuntimeState& runtime_;
     AutomationServices services_;
     bool request_running_ = false;
+    // The desktop refused keystrokes for the request that runs: it works on
+    // the clipboard alone, so there is nothing to switch to or paste into.
+    bool clipboard_only_request_ = false;
     // The program file of the editor last started, so that a window of
     // another process of the same program (a single-instance editor that
     // handed the text over) also counts.

@@ -46,6 +46,11 @@ struct HotKeyField {
     std::string_view taken;
 };
 
+constexpr std::string_view kEncryptTaken = "Auto-encrypt hotkey already taken. Please change.";
+constexpr std::string_view kDecryptTaken = "Auto-decrypt hotkey already taken. Please change.";
+constexpr std::string_view kOptionsTaken = "Options hotkey already taken. Please change.";
+constexpr std::string_view kExitTaken = "Exit hotkey already taken. Please change.";
+
 }  // namespace
 
 unsigned shortcut_modifiers(TShortCut shortcut) {
@@ -177,13 +182,12 @@ bool registerhotkeys(const Settings& settings, RuntimeState& runtime, THotKeyMan
                      ErrorReporter& errors) {
     const std::array<HotKeyField, 4> fields = {{
         {settings.AutoEncryptHotKeyString, runtime.EncryptShortCut, "Invalid Auto-encrypt hotkey. Please correct.",
-         "Auto-encrypt hotkey already taken. Please change."},
+         kEncryptTaken},
         {settings.AutoDecryptHotKeyString, runtime.DecryptShortCut, "Invalid Auto-decrypt hotkey. Please correct.",
-         "Auto-decrypt hotkey already taken. Please change."},
+         kDecryptTaken},
         {settings.OptionsHotKeyString, runtime.OptionsShortCut, "Invalid Options hotkey. Please correct.",
-         "Options hotkey already taken. Please change."},
-        {settings.ExitHotKeyString, runtime.ExitShortCut, "Invalid Exit hotkey. Please correct.",
-         "Exit hotkey already taken. Please change."},
+         kOptionsTaken},
+        {settings.ExitHotKeyString, runtime.ExitShortCut, "Invalid Exit hotkey. Please correct.", kExitTaken},
     }};
     for (const HotKeyField& f : fields) f.parsed = 0;
     for (const HotKeyField& f : fields) f.parsed = parsehotkeytext(f.text, manager.system());
@@ -200,6 +204,17 @@ bool registerhotkeys(const Settings& settings, RuntimeState& runtime, THotKeyMan
         }
     }
     return any;
+}
+
+HotKeyPurpose hotkey_purpose(const RuntimeState& runtime, TShortCut shortcut) {
+    // In the order a press is dispatched, so that a combination set for two
+    // purposes means to the desktop what it means to the program.
+    if (shortcut == 0) return {};
+    if (shortcut == runtime.ExitShortCut) return {"exit", kExitTaken};
+    if (shortcut == runtime.OptionsShortCut) return {"options", kOptionsTaken};
+    if (shortcut == runtime.EncryptShortCut) return {"encrypt", kEncryptTaken};
+    if (shortcut == runtime.DecryptShortCut) return {"decrypt", kDecryptTaken};
+    return {};
 }
 
 HotKeyCommand hotkey_command(const Settings& settings, const RuntimeState& runtime, TShortCut hotkey,

@@ -48,6 +48,17 @@ std::string keyname(TShortCut shortcut, KeyNames& names);
 // 0 when the text is empty or not valid.
 TShortCut parsehotkeytext(std::string_view text, KeyNames& names);
 
+// What a combination of the four hotkeys is for: the id a desktop that
+// binds shortcuts by purpose knows it by ("encrypt", "decrypt", "options",
+// "exit"), and the message for when that desktop refuses it.
+struct HotKeyPurpose {
+    std::string id;  // empty: none of the four
+    std::string_view taken_message;
+};
+
+// The purpose of `shortcut` among RuntimeState's parsed hotkeys.
+HotKeyPurpose hotkey_purpose(const RuntimeState& runtime, TShortCut shortcut);
+
 // The desktop's global key grabs.
 class HotKeySystem : public KeyNames {
 public:
@@ -63,6 +74,21 @@ public:
     // Where presses of registered combinations go, on the GUI thread:
     // (id, modifiers, virtual key). An empty function stops delivery.
     virtual void set_hotkey_handler(std::function<void(Id, unsigned, std::uint8_t)> handler) = 0;
+
+    // Desktops that bind shortcuts by purpose, and decide about them later
+    // (the global-shortcuts portal, where the user confirms them), learn
+    // here what each registered combination is for, and report a shortcut
+    // they refuse afterwards through `errors`. Desktops whose grabs answer
+    // at once ignore it.
+    virtual void set_purposes(std::function<HotKeyPurpose(TShortCut)> /*purpose_of*/, ErrorReporter* /*errors*/) {}
+    // The keys the desktop really assigned, for the Hotkeys tab, with where
+    // the user changes them; empty where the program's own grabs are the
+    // keys.
+    virtual std::string assigned_keys() { return {}; }
+    // The desktop's activation token that came with the press being
+    // delivered now (so that the request's dialog may take the focus);
+    // empty when it gave none.
+    virtual std::string press_activation_token() { return {}; }
 };
 
 struct HotKeyEntry {

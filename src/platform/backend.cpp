@@ -9,6 +9,10 @@
 #include <optional>
 #include <string_view>
 
+#include "config/command_line.h"
+#include "platform/portal/portal_dbus.h"
+#include "platform/portal/portal_desktop.h"
+#include "platform/portal/portal_shortcuts.h"
 #include "platform/wayland/wayland_desktop.h"
 #include "platform/x11/x11_desktop.h"
 
@@ -74,6 +78,7 @@ void on_wlroots(DesktopReport& r, const WaylandProtocols& w) {
     r.kind = BackendKind::Wlroots;
     r.backend = "Wayland (virtual keyboard)";
     r.why = "The compositor lets a client type and read the clipboard (wlroots protocols).";
+    if (r.portals.bus && !portals_usable(r.portals)) r.why += " " + portals_unusable_reason(r.portals);
     const bool clipboard = w.wlr_data_control || w.ext_data_control;
     r.works = {"hotkeys: bound in the compositor to 'morvantile encrypt' and 'morvantile decrypt' (no Wayland "
                "client can take keys itself)",
@@ -85,6 +90,20 @@ void on_wlroots(DesktopReport& r, const WaylandProtocols& w) {
     r.hotkeys_note =
         "No program can take keys for itself on Wayland: bind them in the compositor instead, e.g. for sway in "
         "~/.config/sway/config:";
+}
+
+void on_portals(DesktopReport& r) {
+    r.kind = BackendKind::Portal;
+    r.backend = "Wayland (desktop portals)";
+    r.why = "The desktop's portals offer global shortcuts and a remote-desktop keyboard (GNOME, KDE).";
+    r.works = {"hotkeys: yes, global shortcuts that the desktop assigns (you confirm them once in its dialog)",
+               "keystrokes: yes, through a remote-desktop session that you allow once (the desktop shows that "
+               "it is being controlled while the session is open)",
+               "source window: the window that has the focus when the shortcut comes; Morvantile types only "
+               "once the focus has left its own windows",
+               r.portals.clipboard >= kMinClipboard
+                   ? "clipboard: yes, through the remote-desktop session"
+                   : "clipboard: only while a window of Morvantile has the focus"};
 }
 
 // Why X11 under Wayland, and what that means.
@@ -140,6 +159,20 @@ DesktopReport plan_backend() {
     }
     const WaylandProtocols w = probe_wayland();
     describe_wayland(r, w);
+    if (forced.empty() || forced == "portal") {
+        r.portals = probe_portals();
+        r.found.push_back(portals_line(r.portals));
+        if (portals_usable(r.portals)) {
+            run_qt_on("wayland");
+            on_portals(r);
+            return r;
+        }
+        if (forced == "portal") {
+            run_qt_on("wayland");
+            clipboard_only(r, "MORVANTILE_BACKEND=portal, but " + portals_unusable_reason(r.portals));
+            return r;
+        }
+    }
     if (w.connected && w.virtual_keyboard) {
         run_qt_on("wayland");
         on_wlroots(r, w);
@@ -188,6 +221,27 @@ private:
 
 Backend open_backend(DesktopReport& report) {
     Backend b;
+    if (report.kind == BackendKind::Portal) {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.isConnected()) {
+            auto owner = std::make_unique<QObject>();
+            auto* shortcuts = new PortalShortcuts(bus);
+            shortcuts->setParent(owner.get());
+            const std::string folder = user_config_folder().value_or(std::string());
+            const std::string token_path = folder.empty() ? std::string() : folder + "/" + std::string(kRestoreTokenFileName);
+            auto* desktop = new PortalDesktop(bus, report.portals, token_path, shortcuts);
+            desktop->setParent(owner.get());
+            b.hotkeys = shortcuts;
+            b.windows = desktop;
+            b.clipboard_over_qt = [desktop](std::unique_ptr<ClipboardAccess> qt) {
+                return desktop->clipboard_over(std::move(qt));
+            };
+            b.owner = std::move(owner);
+            return b;
+        }
+        clipboard_only(report, "The session bus could not be reached for the desktop portals.");
+        return b;
+    }
     if (report.kind == BackendKind::Wlroots) {
         std::unique_ptr<WaylandDesktop> wayland = WaylandDesktop::open();
         if (wayland) {

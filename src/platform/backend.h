@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,12 +18,14 @@
 #include "automation/automation.h"
 #include "automation/hotkeys.h"
 #include "config/settings.h"
+#include "platform/portal/portal_names.h"
 #include "textcrypt/clipboard.h"
 
 namespace morvantile::platform {
 
 enum class BackendKind {
     X11,            // an X session: grabs, window tracking, XTEST
+    Portal,         // Wayland with the desktop portals (GNOME, KDE)
     Wlroots,        // Wayland with the virtual keyboard (wlroots compositors)
     XWayland,       // Wayland without it: X11 on XWayland, for X11 programs only
     ClipboardOnly,  // no way to send keys: the tray menu and the clipboard
@@ -44,11 +47,16 @@ struct DesktopReport {
     // For the Hotkeys tab when the program cannot take keys itself (empty
     // when it can): where the user binds them instead.
     std::string hotkeys_note;
+    // What the portal service on the session bus offered (Wayland only).
+    PortalVersions portals;
 };
 
 // Probes the displays and decides; sets QT_QPA_PLATFORM for the decision
-// unless the user has set it. MORVANTILE_BACKEND=x11, wayland or clipboard
-// overrides the choice. Call before the QApplication exists.
+// unless the user has set it. On Wayland the desktop portals come first
+// (where global shortcuts and a remote-desktop keyboard answer), then the
+// wlroots protocols, then XWayland, then the clipboard alone.
+// MORVANTILE_BACKEND=x11, portal, wayland or clipboard overrides the
+// choice. Call before the QApplication exists.
 DesktopReport plan_backend();
 
 // The open backend: the objects behind the automation's interfaces.
@@ -59,6 +67,9 @@ struct Backend {
     // The clipboard to use instead of Qt's (one that works while another
     // program has the focus); nullptr: Qt's.
     std::unique_ptr<ClipboardAccess> clipboard;
+    // Or a clipboard that uses Qt's where it cannot do better (the portal
+    // session's clipboard exists only while the session runs).
+    std::function<std::unique_ptr<ClipboardAccess>(std::unique_ptr<ClipboardAccess> qt)> clipboard_over_qt;
 };
 
 // Opens the planned backend once the QApplication exists. When it cannot

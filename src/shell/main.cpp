@@ -88,7 +88,10 @@ int main(int argc, char** argv) {
 
     morvantile::platform::Backend backend = morvantile::platform::open_backend(report);
     std::unique_ptr<morvantile::ClipboardAccess> clipboard = std::move(backend.clipboard);
-    if (!clipboard) clipboard = std::make_unique<morvantile::shell::QtClipboard>();
+    if (!clipboard) {
+        clipboard = std::make_unique<morvantile::shell::QtClipboard>();
+        if (backend.clipboard_over_qt) clipboard = backend.clipboard_over_qt(std::move(clipboard));
+    }
     morvantile::shell::TfrmMain main_window(
         std::move(clipboard),
         {backend.hotkeys, backend.windows, morvantile::platform::about_line(report), report.hotkeys_note});

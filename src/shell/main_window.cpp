@@ -123,7 +123,8 @@ TfrmMain::TfrmMain(std::unique_ptr<ClipboardAccess> clipboard, DesktopBackend de
                    if (HotKeyManager) HotKeyManager->clearshortcuts();
                },
                [this] { settrayiconhint(); },
-               desktop.hotkeys_note} {
+               desktop.hotkeys_note,
+               [hotkeys = desktop.hotkeys] { return hotkeys ? hotkeys->assigned_keys() : std::string(); }} {
     init_resources();
 
     tray_ = new TrayIcon(this);
@@ -153,6 +154,8 @@ TfrmMain::TfrmMain(std::unique_ptr<ClipboardAccess> clipboard, DesktopBackend de
         HotKeyManager->OnHotKeyPressed = [this](TShortCut HotKey, THotKeyManager::Id) {
             HotKeyManagerHotKeyPressed(HotKey);
         };
+        desktop.hotkeys->set_purposes([this](TShortCut shortcut) { return hotkey_purpose(runtime_, shortcut); },
+                                      &static_cast<Dialogs&>(*this));
     }
 
     build_splash();
@@ -363,6 +366,10 @@ bool TfrmMain::registerhotkeys() {
 }
 
 void TfrmMain::HotKeyManagerHotKeyPressed(TShortCut HotKey) {
+    // A desktop that delivers shortcuts itself may hand over the right to
+    // take the focus with the press, for the request's dialog.
+    const std::string given = backend_.hotkeys ? backend_.hotkeys->press_activation_token() : std::string();
+    ActivationToken token(valid_activation_token(given) ? given : std::string());
     run_command(hotkey_command(settings_, runtime_, HotKey, automation_ && automation_->request_running()));
 }
 

@@ -312,6 +312,15 @@ void TfrmOptions::build_hotkeys_tab() {
                                      "Other desktops: see README, \"Triggers\"."));
         grid->addWidget(bindings, ++row, 0, 1, 2);
     }
+    if (const std::string assigned = context_.assigned_keys(); !assigned.empty()) {
+        // The desktop owns the keys here; what it assigned may differ from
+        // what was asked for.
+        auto* keys = note_label("", ts_hotkeys);
+        keys->setObjectName(QStringLiteral("l_assignedkeys"));
+        keys->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        keys->setText(to_qstring(assigned));
+        grid->addWidget(keys, ++row, 0, 1, 2);
+    }
     grid->setRowStretch(row + 1, 1);
 }
 

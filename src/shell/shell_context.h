@@ -32,6 +32,9 @@ struct ShellContext {
     // Where the hotkeys are bound when the desktop lets no program take
     // keys itself; empty when it does.
     std::string hotkeys_note;
+    // The keys the desktop really assigned, where the desktop owns them
+    // (the global-shortcuts portal); empty elsewhere.
+    std::function<std::string()> assigned_keys = [] { return std::string(); };
 };
 
 }  // namespace morvantile::shell
