@@ -42,6 +42,9 @@ struct FakeWindowSystem : WindowSystem {
     std::uint64_t now = 100000;
     std::vector<std::string> log;
     std::function<void()> on_wait;  // runs inside wait(): "events" arriving meanwhile
+    // prepare_keystrokes() answers these in turn, then true.
+    std::deque<bool> keystroke_permission;
+    int keystroke_preparations = 0;
 
     static constexpr unsigned kCharBase = 0x200;
 
@@ -120,6 +123,13 @@ struct FakeWindowSystem : WindowSystem {
         if (modifier_polls <= 0) return false;
         --modifier_polls;
         return true;
+    }
+    bool prepare_keystrokes() override {
+        ++keystroke_preparations;
+        if (keystroke_permission.empty()) return true;
+        const bool allowed = keystroke_permission.front();
+        keystroke_permission.pop_front();
+        return allowed;
     }
     bool clipboard_taken() override {
         if (copy_polls <= 0) return copy_polls == 0;

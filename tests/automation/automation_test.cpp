@@ -336,6 +336,37 @@ TEST_F(AutomationTest, PastebackSelectsOnlyWithoutSeparators) {
     EXPECT_TRUE(ws.log.empty());
 }
 
+TEST_F(AutomationTest, WhereTheDesktopRefusesKeystrokesTheRequestWorksOnTheClipboardAlone) {
+    bool pasted = false;
+    on_command = [&](char) { pasted = automation.pasteback(true); };
+    // Refused at the start: one message, the command runs on the clipboard
+    // as it is, and nothing is typed or switched to, not even for the paste.
+    ws.keystroke_permission = {false};
+    automation.PopupmenuKey('e');
+    EXPECT_EQ(desktop.log, (Log{"error " + std::string(kKeystrokesRefused)}));
+    EXPECT_EQ(calls(), (Log{"run e"}));
+    EXPECT_TRUE(pasted);
+    EXPECT_EQ(ws.keystroke_preparations, 1);
+
+    // The next request asks again, and with the permission types as ever.
+    desktop.log.clear();
+    ws.log.clear();
+    ws.fg = kSource;
+    automation.PopupmenuKey('e');
+    EXPECT_TRUE(desktop.log.empty());
+    EXPECT_EQ(ws.keys(), cat({chord("c"), chord("v")}));
+    EXPECT_EQ(ws.keystroke_preparations, 3);
+
+    // The permission ends while the request waits for its password: the
+    // result stays on the clipboard, with the same one message.
+    ws.log.clear();
+    ws.keystroke_permission = {true, false};
+    automation.PopupmenuKey('e');
+    EXPECT_TRUE(pasted);
+    EXPECT_EQ(ws.keys(), chord("c"));
+    EXPECT_EQ(desktop.log, (Log{"error " + std::string(kKeystrokesRefused)}));
+}
+
 TEST_F(AutomationTest, PastebackSendsNothingIntoAnotherWindow) {
     settings.AppendSeparator = false;
     ws.windows[5] = {"Terminal", 77};

@@ -208,5 +208,23 @@ TEST_F(RegistrationTest, DispatchOrderAndWhenPressesAreIgnored) {
     EXPECT_EQ(hotkey_command(settings, runtime, kCtrlAltF12), HotKeyCommand::Ignore);
 }
 
+TEST_F(RegistrationTest, ADesktopThatBindsByPurposeIsToldWhatAPressWouldDo) {
+    // The purpose follows the dispatch: a combination set for two fields
+    // means what a press of it does.
+    runtime.EncryptShortCut = kCtrlAltF12;
+    runtime.DecryptShortCut = 0x4041;
+    runtime.OptionsShortCut = 0x4042;
+    runtime.ExitShortCut = kCtrlAltF12;
+    EXPECT_EQ(hotkey_purpose(runtime, kCtrlAltF12).id, "exit");
+    EXPECT_EQ(hotkey_purpose(runtime, kCtrlAltF12).taken_message, "Exit hotkey already taken. Please change.");
+    EXPECT_EQ(hotkey_purpose(runtime, 0x4041).id, "decrypt");
+    EXPECT_EQ(hotkey_purpose(runtime, 0x4042).id, "options");
+    runtime.ExitShortCut = 0;
+    EXPECT_EQ(hotkey_purpose(runtime, kCtrlAltF12).id, "encrypt");
+    EXPECT_EQ(hotkey_purpose(runtime, kCtrlAltF12).taken_message, "Auto-encrypt hotkey already taken. Please change.");
+    EXPECT_EQ(hotkey_purpose(runtime, 0x4043).id, "");
+    EXPECT_EQ(hotkey_purpose(runtime, 0).id, "");
+}
+
 }  // namespace
 }  // namespace morvantile
