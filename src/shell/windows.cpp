@@ -48,9 +48,15 @@ bool ownDialogOpen(const QWidget* except) {
 void forceforeground(QWidget* window) {
     if (!window) return;
     if (window->isMinimized()) window->showNormal();
+    // On Wayland a window takes the focus only with the desktop's token for
+    // the key press that started the request; without one the desktop is
+    // asked to show that the window wants attention, so a click finds it.
+    const bool without_token = QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
+                               qEnvironmentVariableIsEmpty("XDG_ACTIVATION_TOKEN");
     window->show();
     window->raise();
     window->activateWindow();
+    if (without_token) QApplication::alert(window);
 }
 
 void center_on_screen(QWidget* window) {
