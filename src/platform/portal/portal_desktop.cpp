@@ -7,6 +7,7 @@
 #include <QDBusUnixFileDescriptor>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QWindow>
 #include <QProcess>
 #include <QStringList>
 #include <cerrno>
@@ -110,10 +111,21 @@ bool write_all(int fd, std::string_view bytes) {
 }  // namespace
 
 // The clipboard of the remote-desktop session where it runs, Qt's otherwise.
-class PortalClipboard final : public ClipboardAccess {
+class PortalClipboard final : public QObject, public ClipboardAccess {
 public:
     PortalClipboard(PortalDesktop& desktop, std::unique_ptr<ClipboardAccess> fallback)
-        : desktop_(desktop), fallback_(std::move(fallback)) {}
+        : desktop_(desktop), fallback_(std::move(fallback)) {
+        // Qt sees the clipboard on Wayland only while a window of ours has
+        // the focus, and a request reads it after its password dialog has
+        // closed: what it held while we had the focus is kept for that read.
+        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+            connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { remember(); });
+            connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* w) {
+                if (w) remember();
+            });
+        }
+    }
+    ~PortalClipboard() override { forget(); }
 
     void open() override {
         if (held_) throw EClipboardError();
@@ -135,7 +147,12 @@ public:
     }
 
     std::vector<std::string> formats() override {
-        if (!use_portal()) return fallback_->formats();
+        if (!use_portal()) {
+            std::vector<std::string> formats = fallback_->formats();
+            if (formats.empty() && !our_window_has_focus())
+                for (const auto& [format, bytes] : remembered_) formats.push_back(format);
+            return formats;
+        }
         if (desktop_.owner_) {
             std::vector<std::string> mimes;
             for (const auto& [mime, bytes] : desktop_.served_) mimes.push_back(mime);
@@ -146,7 +163,14 @@ public:
     }
 
     std::optional<std::string> get(std::string_view format) override {
-        if (!use_portal()) return fallback_->get(format);
+        if (!use_portal()) {
+            std::optional<std::string> bytes = fallback_->get(format);
+            if ((!bytes || bytes->empty()) && !our_window_has_focus()) {
+                const auto it = remembered_.find(std::string(format));
+                if (it != remembered_.end()) return it->second;
+            }
+            return bytes;
+        }
         std::optional<std::string> bytes;
         std::optional<std::string> mime;
         if (desktop_.owner_) {
@@ -174,6 +198,8 @@ public:
 
     void set(std::string_view format, std::string_view bytes, bool secret) override {
         if (!use_portal()) {
+            // What we write is ours to read back; nothing older may stand in.
+            forget();
             fallback_->set(format, bytes, secret);
             desktop_.set_at_ms_ = monotonic_ms();
             desktop_.qt_changes_at_set_ = desktop_.qt_changes_;
@@ -190,10 +216,35 @@ public:
 private:
     bool use_portal() const { return held_ ? portal_ : desktop_.session_clipboard(); }
 
+    void remember() {
+        if (!our_window_has_focus() || held_ || desktop_.session_clipboard()) return;
+        std::map<std::string, std::string> now;
+        try {
+            fallback_->open();
+            for (const std::string& format : fallback_->formats())
+                if (std::optional<std::string> bytes = fallback_->get(format); bytes && !bytes->empty())
+                    now[format] = std::move(*bytes);
+            fallback_->close();
+        } catch (...) {
+            fallback_->close();
+            return;
+        }
+        // Losing the focus empties Qt's view of the clipboard: that is no
+        // news about its content.
+        if (now.empty()) return;
+        forget();
+        remembered_ = std::move(now);
+    }
+    void forget() {
+        for (auto& [format, bytes] : remembered_) wipe_string(bytes);
+        remembered_.clear();
+    }
+
     PortalDesktop& desktop_;
     std::unique_ptr<ClipboardAccess> fallback_;
     bool held_ = false;
     bool portal_ = false;
+    std::map<std::string, std::string> remembered_;
 };
 
 PortalDesktop::PortalDesktop(QDBusConnection bus, PortalVersions versions, std::string token_path,
