@@ -106,6 +106,21 @@ std::uint32_t char_keysym(unsigned char c) {
     }
 }
 
+std::string modifier_key_name(std::uint8_t vk) {
+    switch (vk) {
+        case 0x10:
+        case 0xA0:
+        case 0xA1: return "Shift";
+        case 0x11:
+        case 0xA2:
+        case 0xA3: return "Ctrl";
+        case 0x12:
+        case 0xA4:
+        case 0xA5: return "Alt";
+        default: return {};
+    }
+}
+
 std::string process_program_file_of(std::int64_t pid) {
     if (pid <= 0) return {};
     const std::string link = "/proc/" + std::to_string(pid) + "/exe";

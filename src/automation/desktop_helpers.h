@@ -19,6 +19,10 @@ std::uint32_t vk_keysym(std::uint8_t vk);
 // a key of their own (Backspace, Tab, Return and Escape have one).
 std::uint32_t char_keysym(unsigned char c);
 
+// The names hotkey texts give the modifier keys themselves ("Shift",
+// "Ctrl", "Alt", for the left, right and either key); empty for any other.
+std::string modifier_key_name(std::uint8_t vk);
+
 // Full path of the program file a local process runs (from /proc), without
 // the " (deleted)" of a file replaced while it runs; empty when unknown.
 std::string process_program_file_of(std::int64_t pid);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "automation/desktop_helpers.h"
+#include "platform/qt_desktop.h"
 #include "cipher/wipe.h"
 #include "platform/portal/portal_shortcuts.h"
 #include "platform/wayland/clipboard_formats.h"
@@ -35,10 +36,6 @@ constexpr int kTransferTimeoutMs = 2000;
 // while it has the focus: a copy keystroke is given this long.
 constexpr std::uint64_t kUnseenCopyMs = 500;
 constexpr std::string_view kFocusedWindowTitle = "(focused window)";
-
-bool our_window_has_focus() {
-    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && QGuiApplication::focusWindow();
-}
 
 QVariantMap options_of(const QVariant& value) {
     if (value.canConvert<QDBusArgument>()) return qdbus_cast<QVariantMap>(value.value<QDBusArgument>());
@@ -357,6 +354,11 @@ void PortalDesktop::end_session() {
                         SLOT(onSelectionTransfer(QDBusMessage)));
     }
     close_portal_session(bus_, session_);
+    forget_session();
+}
+
+void PortalDesktop::forget_session() {
+    idle_.stop();
     session_.clear();
     clipboard_enabled_ = false;
     down_.clear();
@@ -379,13 +381,7 @@ void PortalDesktop::idle_timeout() {
 
 void PortalDesktop::onSessionClosed(const QDBusMessage&) {
     // The desktop (or the user, at its indicator) ended the session.
-    idle_.stop();
-    session_.clear();
-    clipboard_enabled_ = false;
-    down_.clear();
-    owner_ = false;
-    for (auto& [mime, bytes] : served_) wipe_string(bytes);
-    served_.clear();
+    forget_session();
 }
 
 // ---------------------------------------------------------------------------
@@ -503,12 +499,7 @@ std::string PortalDesktop::process_program_file(std::int64_t pid) { return proce
 std::string PortalDesktop::find_program(std::string_view name) { return resolve_program(name); }
 
 std::int64_t PortalDesktop::start_process(const std::vector<std::string>& argv) {
-    if (argv.empty() || argv.front().empty()) return 0;
-    QStringList arguments;
-    for (std::size_t i = 1; i < argv.size(); ++i) arguments << QString::fromStdString(argv[i]);
-    qint64 pid = 0;
-    if (!QProcess::startDetached(QString::fromStdString(argv.front()), arguments, QString(), &pid)) return 0;
-    return pid;
+    return start_detached(argv);
 }
 
 // ---------------------------------------------------------------------------
@@ -541,14 +532,6 @@ bool PortalDesktop::modifiers_held() {
 
 std::uint64_t PortalDesktop::tick_ms() { return monotonic_ms(); }
 
-void PortalDesktop::wait(int ms) {
-    if (ms <= 0) {
-        QCoreApplication::processEvents();
-        return;
-    }
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+void PortalDesktop::wait(int ms) { run_events_for(ms); }
 
 }  // namespace morvantile::platform

@@ -79,6 +79,8 @@ private:
     friend class PortalClipboard;
     bool start_session();
     void end_session();
+    // Drops what belonged to the session, once it is gone.
+    void forget_session();
     void touch();
     void idle_timeout();
     // The session's clipboard.

@@ -43,18 +43,7 @@ PortalShortcuts::PortalShortcuts(QDBusConnection bus) : bus_(bus) {
 PortalShortcuts::~PortalShortcuts() { close_session(); }
 
 std::string PortalShortcuts::layout_key_name(std::uint8_t vk) {
-    switch (vk) {
-        case 0x10:
-        case 0xA0:
-        case 0xA1: return "Shift";
-        case 0x11:
-        case 0xA2:
-        case 0xA3: return "Ctrl";
-        case 0x12:
-        case 0xA4:
-        case 0xA5: return "Alt";
-        default: break;
-    }
+    if (std::string modifier = modifier_key_name(vk); !modifier.empty()) return modifier;
     const std::uint32_t keysym = vk_keysym(vk);
     if ((keysym > 0x20 && keysym <= 0x7E) || (keysym >= 0xA1 && keysym <= 0xFF))
         return latin1_to_utf8(std::string(1, static_cast<char>(keysym)));

@@ -31,6 +31,7 @@
 #include <wayland-client.h>
 
 #include "automation/desktop_helpers.h"
+#include "platform/qt_desktop.h"
 #include "cipher/wipe.h"
 #include "ext-data-control-v1-client-protocol.h"
 #include "platform/wayland/clipboard_formats.h"
@@ -52,11 +53,6 @@ constexpr std::string_view kFocusedWindowTitle = "(focused window)";
 // Every selection of ours carries this type too, so that its echo from the
 // compositor is told apart from another program's selection at once.
 constexpr char kOwnSelectionMime[] = "application/x-morvantile-selection";
-
-// Qt knows whether one of our windows has the keyboard.
-bool our_window_has_focus() {
-    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && QGuiApplication::focusWindow();
-}
 
 std::string display_name() {
     const char* name = std::getenv("WAYLAND_DISPLAY");
@@ -877,12 +873,7 @@ std::string WaylandDesktop::process_program_file(std::int64_t pid) { return proc
 std::string WaylandDesktop::find_program(std::string_view name) { return resolve_program(name); }
 
 std::int64_t WaylandDesktop::start_process(const std::vector<std::string>& argv) {
-    if (argv.empty() || argv.front().empty()) return 0;
-    QStringList arguments;
-    for (std::size_t i = 1; i < argv.size(); ++i) arguments << QString::fromStdString(argv[i]);
-    qint64 pid = 0;
-    if (!QProcess::startDetached(QString::fromStdString(argv.front()), arguments, QString(), &pid)) return 0;
-    return pid;
+    return start_detached(argv);
 }
 
 // ---------------------------------------------------------------------------

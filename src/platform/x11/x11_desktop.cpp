@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "automation/desktop_helpers.h"
+#include "platform/qt_desktop.h"
 #include "config/settings.h"
 
 // Xlib's headers define macros (None, Bool, KeyPress, Status...) that clash
@@ -666,18 +667,7 @@ void X11Desktop::set_hotkey_handler(std::function<void(Id, unsigned, std::uint8_
 }
 
 std::string X11Desktop::layout_key_name(std::uint8_t vk) {
-    switch (vk) {
-        case 0x10:
-        case 0xA0:
-        case 0xA1: return "Shift";
-        case 0x11:
-        case 0xA2:
-        case 0xA3: return "Ctrl";
-        case 0x12:
-        case 0xA4:
-        case 0xA5: return "Alt";
-        default: break;
-    }
+    if (std::string modifier = modifier_key_name(vk); !modifier.empty()) return modifier;
     const KeySym keysym = vk_keysym(vk);
     if (keysym == NoSymbol || keycodes_for(state_->dpy, keysym).empty()) return {};
     if ((keysym > 0x20 && keysym <= 0x7E) || (keysym >= 0xA1 && keysym <= 0xFF))
@@ -844,12 +834,7 @@ std::string X11Desktop::process_program_file(std::int64_t pid) { return process_
 std::string X11Desktop::find_program(std::string_view name) { return resolve_program(name); }
 
 std::int64_t X11Desktop::start_process(const std::vector<std::string>& argv) {
-    if (argv.empty() || argv.front().empty()) return 0;
-    QStringList arguments;
-    for (std::size_t i = 1; i < argv.size(); ++i) arguments << QString::fromStdString(argv[i]);
-    qint64 pid = 0;
-    if (!QProcess::startDetached(QString::fromStdString(argv.front()), arguments, QString(), &pid)) return 0;
-    return pid;
+    return start_detached(argv);
 }
 
 // ---------------------------------------------------------------------------
