@@ -104,6 +104,7 @@ class Portal:
     count = 0
 
     def __init__(self, bus, *args):
+        self.bus = bus
         Portal.count += 1
         self.log_path = os.path.join(HOME, f"portal-{Portal.count}.log")
         self.token_store = os.path.join(HOME, "portal-tokens.json")
@@ -149,6 +150,16 @@ class Portal:
     def restore_tokens(self):
         """Every restore token issued, in order."""
         return [e["args"][1]["restore_token"] for e in self.signals("Response") if "restore_token" in e["args"][1]]
+
+    def control(self, method, *args):
+        """A method of the portal's control object for tests."""
+        import dbus
+        connection = dbus.bus.BusConnection(self.bus.address)
+        try:
+            return connection.get_object(BUS_NAME, "/org/morvantile/PortalTest").get_dbus_method(
+                method, "org.morvantile.PortalTest")(*args)
+        finally:
+            connection.close()
 
     def stop(self):
         if self.proc.poll() is None:
@@ -517,35 +528,46 @@ def scenario_fake_portal(home):
 # ---------------------------------------------------------------- scenarios of the program
 
 def scenario_diagnose(home):
-    """The portals are chosen when they are recent enough, before the
-    compositor's own protocols; else those are."""
+    """The portals are chosen when they are recent enough and offer what the
+    program needs, before the compositor's own protocols; else those are."""
     bus = Bus()
     portal = Portal(bus)
     backend, out = diagnose(bus)
     check(backend == PORTAL_BACKEND, f"the portal backend is chosen:\n{out}")
-    check(re.search(r"^\s*Portals:", out, re.M), f"a line about the portals:\n{out}")
+    portals = re.search(r"^\s*Portals:(.*)$", out, re.M)
+    check(portals, f"a line about the portals:\n{out}")
+    check(re.search(r"GlobalShortcuts v2.*RemoteDesktop v2.*Clipboard v1", portals.group(1)),
+          f"the portals line names the versions offered: {portals.group(0)}")
     check(not wl.instance_running(), "diagnose starts no copy")
-    started = [c["method"] for c in portal.entries("call") if c["method"] in ("BindShortcuts", "Start")]
+    started = [c["method"] for c in portal.entries("call") if c["method"] in ("CreateSession", "Start")]
     check(not started, f"diagnose binds no shortcut and asks for no consent: {started}")
     portal.stop()
 
-    portal = Portal(bus, "--remotedesktop", "1")
-    backend, out = diagnose(bus)
-    check(backend == KEYBOARD_BACKEND, f"RemoteDesktop 1 is too old for the portal backend:\n{out}")
-    portal.stop()
+    for why, fake_options in (("RemoteDesktop 1 cannot keep the consent", ("--remotedesktop", "1")),
+                              ("no global shortcuts", ("--globalshortcuts", "0")),
+                              ("a remote desktop without a keyboard", ("--device-types", "2"))):
+        portal = Portal(bus, *fake_options)
+        backend, out = diagnose(bus)
+        check(backend == KEYBOARD_BACKEND, f"{why}: the compositor's protocols are used:\n{out}")
+        portal.stop()
 
     backend, out = diagnose(bus)
     check(backend == KEYBOARD_BACKEND, f"without the portal the compositor's protocols are used:\n{out}")
+    backend, out = diagnose(bus, MORVANTILE_BACKEND="portal")
+    check(backend != PORTAL_BACKEND and re.search(r"^Why:.*MORVANTILE_BACKEND=portal", out, re.M),
+          f"the portals asked for but missing: diagnose says so:\n{out}")
     bus.stop()
 
 
-def roundtrip(home, program):
+def roundtrip(home, program, session_ends=False, *fake_options):
     """Both hotkeys through the portal's shortcuts, the keys through its
-    remote desktop, the text through its clipboard."""
+    remote desktop, the text through its clipboard (when it offers one).
+    `session_ends`: the desktop ends the remote-desktop session between the
+    two requests, as its stop-sharing button does."""
     editor = wl.Editor(home, program)
     editor.write(wl.TEXT)
     bus = Bus()
-    portal = Portal(bus)
+    portal = Portal(bus, *fake_options)
     app = Morvantile(bus, options())
     bound = check_triggers(portal)
     check(sorted(bound) == sorted(TRIGGERS), f"all four are bound: {bound}")
@@ -553,6 +575,10 @@ def roundtrip(home, program):
     block = wl.encrypt_in_editor(editor)
     check(block != wl.TEXT and "[-START" not in block, f"a bare block replaced the text: {block!r}")
     decrypts_to(block, wl.TEXT)
+    if session_ends:
+        for session in portal.control("Sessions"):
+            if "/session/" in session and any(c["args"][0] == session for c in portal.calls("Start")):
+                portal.control("CloseSession", session)
     wl.focus(editor.id)
     wl.press_binding(wl.DECRYPT)
     wl.answer_password()
@@ -568,11 +594,15 @@ def roundtrip(home, program):
     check(portal.calls("Start"), "the program starts a remote-desktop session")
     consents = portal.entries("consent")
     check(sum(c["asked"] for c in consents) == 1, f"consent is asked once for both requests: {consents}")
+    if session_ends:
+        check(len(consents) == 2 and consents[1]["restored"],
+              f"the ended session is made anew with the restore token: {consents}")
     keysyms = [c["args"][2] for c in portal.calls("NotifyKeyboardKeysym")]
     for sym in (CONTROL_L, KEY_A, KEY_C, KEY_V):
         check(sym in keysyms, f"keysym {sym:#x} is sent: {keysyms}")
-    check(portal.calls("SelectionRead") and portal.calls("SetSelection"),
-          "the text goes through the portal's clipboard")
+    if "--clipboard" not in fake_options:
+        check(portal.calls("SelectionRead") and portal.calls("SetSelection"),
+              "the text goes through the portal's clipboard")
     check_quiet_portal(portal)
     app.stop()
     secrets_kept(portal.restore_tokens())
@@ -587,8 +617,15 @@ def scenario_roundtrip_gedit(home):
 
 
 def scenario_roundtrip_featherpad(home):
-    """In place with a Qt 5 editor."""
-    roundtrip(home, "featherpad")
+    """In place with a Qt 5 editor; the desktop ends the remote-desktop
+    session between the requests."""
+    roundtrip(home, "featherpad", session_ends=True)
+
+
+def scenario_roundtrip_without_portal_clipboard(home):
+    """A desktop whose portals offer no clipboard: the program takes the
+    text through its own windows' clipboard."""
+    roundtrip(home, "gedit", False, "--clipboard", "0")
 
 
 def token_file():

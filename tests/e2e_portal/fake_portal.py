@@ -30,6 +30,7 @@ go of), ShortcutsChanged and a portal-side close of a session. Prints "ready" on
     fake_portal.py --keys e2e-wlkeys --log FILE --token-store FILE
         [--globalshortcuts N] [--remotedesktop N] [--clipboard N]
         [--refuse-consent] [--refuse-shortcut ID]... [--consent-delay S]
+        [--device-types MASK]
 """
 
 import argparse
@@ -60,7 +61,7 @@ CONTROL = "org.morvantile.PortalTest"
 CONTROL_PATH = "/org/morvantile/PortalTest"
 
 KEYBOARD, POINTER, TOUCHSCREEN = 1, 2, 4
-AVAILABLE_DEVICES = KEYBOARD | POINTER | TOUCHSCREEN
+AVAILABLE_DEVICES = KEYBOARD | POINTER | TOUCHSCREEN  # --device-types may offer fewer
 # How long key notifications wait for a selection the session set.
 TRANSFER_WAIT = 2.0
 TEXT_TYPES = ("text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "STRING", "TEXT")
@@ -949,7 +950,7 @@ class Control(dbus.service.Object):
 
 
 def main():
-    global ARGS, LOG, bus, portal
+    global ARGS, LOG, bus, portal, AVAILABLE_DEVICES
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--keys", required=True, help="e2e-wlkeys")
     parser.add_argument("--log", required=True)
@@ -960,7 +961,10 @@ def main():
     parser.add_argument("--refuse-consent", action="store_true")
     parser.add_argument("--refuse-shortcut", action="append", default=[])
     parser.add_argument("--consent-delay", type=float, default=0.3, help="seconds the user takes to allow")
+    parser.add_argument("--device-types", type=int, default=AVAILABLE_DEVICES,
+                        help="AvailableDeviceTypes of RemoteDesktop (1 keyboard, 2 pointer, 4 touchscreen)")
     ARGS = parser.parse_args()
+    AVAILABLE_DEVICES = ARGS.device_types
     LOG = open(ARGS.log, "a", encoding="utf-8")
     log("start", versions={"GlobalShortcuts": ARGS.globalshortcuts, "RemoteDesktop": ARGS.remotedesktop,
                            "Clipboard": ARGS.clipboard}, refuse_consent=ARGS.refuse_consent,
