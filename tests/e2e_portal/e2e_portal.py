@@ -732,7 +732,8 @@ def scenario_refused_consent(home):
 
 def scenario_refused_shortcut(home):
     """A shortcut the desktop does not bind is reported once, like a hotkey
-    another program holds; the others work."""
+    another program holds; the others work. A hotkey switched off is not
+    asked for."""
     bus = Bus()
     portal = Portal(bus, "--refuse-shortcut", "encrypt")
     app = Morvantile(bus, options(), expected=(TAKEN,))
@@ -743,6 +744,15 @@ def scenario_refused_shortcut(home):
     time.sleep(1.0)
     check(not wl.own_windows(), f"nothing more: {wl.own_windows()}")
     check(app.running(), "the program keeps running")
+    wl.press_binding("F5")
+    wait_for(lambda: not app.running(), "the exit shortcut to end the program", 10)
+    app.stop()
+
+    # A hotkey switched off in the options is not asked for.
+    app = Morvantile(bus, options(hotkeys__ExitHotKeyString=""), expected=(TAKEN,))
+    binds = wait_for(lambda: portal.calls("BindShortcuts")[1:], "the second start's BindShortcuts", 15)
+    asked = sorted(shortcut[0] for shortcut in binds[0]["args"][1])
+    check(asked == ["decrypt", "encrypt", "options"], f"the exit hotkey is off, the others asked for: {asked}")
     check_quiet_portal(portal)
     app.stop()
     secrets_kept()
