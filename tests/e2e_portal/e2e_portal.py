@@ -468,16 +468,28 @@ def scenario_fake_portal(home):
     client.call(CLIPBOARD, "SetSelection", remote, o(mime_types=dbus.Array([TEXT_MIME, "text/plain"], "s")))
     owner = client.signal("SelectionOwnerChanged", after=mark, a0=remote)
     check(owner[3][1]["session_is_owner"], f"the session owns the selection: {owner}")
-    transfer = client.signal("SelectionTransfer", after=mark, a0=remote)
-    check(transfer[3][1] == TEXT_MIME, f"the portal asks for UTF-8 text: {transfer}")
+    check(client.no_signal("SelectionTransfer", 0.3, mark), "the data is asked for only when it is wanted")
     chord(CONTROL_L, KEY_A)
     chord(CONTROL_L, KEY_V)  # waits for the transfer, as a real paste would
+    transfer = client.signal("SelectionTransfer", after=mark, a0=remote)
+    check(transfer[3][1] == TEXT_MIME, f"the portal asks for UTF-8 text: {transfer}")
     fd = client.call(CLIPBOARD, "SelectionWrite", remote, transfer[3][2])
     with os.fdopen(fd.take(), "wb") as f:
         f.write(text.encode())
     client.call(CLIPBOARD, "SelectionWriteDone", remote, transfer[3][2], True)
     wait_for(lambda: wl.Clipboard.read() == text, "the session's selection on the clipboard", 5, interval=0.2)
     wl.wait_text(editor.id, text, "the paste puts the session's selection into the editor")
+    # Reading a selection of its own that was not asked for yet asks for it.
+    mark = len(client.seen)
+    client.call(CLIPBOARD, "SetSelection", remote, o(mime_types=dbus.Array([TEXT_MIME], "s")))
+    client.signal("SelectionOwnerChanged", after=mark, a0=remote)
+    fd = client.call(CLIPBOARD, "SelectionRead", remote, TEXT_MIME)
+    transfer = client.signal("SelectionTransfer", after=mark, a0=remote)
+    with os.fdopen(client.call(CLIPBOARD, "SelectionWrite", remote, transfer[3][2]).take(), "wb") as f:
+        f.write(b"second")
+    client.call(CLIPBOARD, "SelectionWriteDone", remote, transfer[3][2], True)
+    with os.fdopen(fd.take(), "rb") as f:
+        check(f.read() == b"second", "the session reads its own selection")
 
     # Consent: a token restores once, then the next one is due.
     def started(token):

@@ -16,10 +16,11 @@ chosen on the command line (0 leaves it out):
   keyboard of its own with an ordinary keymap (e2e-wlkeys --stream).
 - Clipboard: bridged to the real clipboard with wl-clipboard (data control,
   which works without the focus): reads pipe `wl-paste`, a selection the
-  session sets is fetched from it at once (SelectionTransfer) and handed to
-  `wl-copy`, and changes of the real clipboard become SelectionOwnerChanged.
-  Key notifications wait while a fetch runs, as a paste on a real desktop
-  waits for the owner's data.
+  session sets is fetched from it (SelectionTransfer) when somebody wants it
+  (the next key notification, which may be a paste, or a read; else after
+  3 s) and handed to `wl-copy`, and changes of the real clipboard become
+  SelectionOwnerChanged. Key notifications wait while a fetch runs, as a
+  paste on a real desktop waits for the owner's data.
 
 Every method call with its arguments, every signal and every consent
 decision goes to --log as JSON lines. A control object for the tests,
@@ -62,8 +63,10 @@ CONTROL_PATH = "/org/morvantile/PortalTest"
 
 KEYBOARD, POINTER, TOUCHSCREEN = 1, 2, 4
 AVAILABLE_DEVICES = KEYBOARD | POINTER | TOUCHSCREEN  # --device-types may offer fewer
-# How long key notifications wait for a selection the session set.
+# How long key notifications wait for a selection the session set, once
+# asked for; and when it is asked for if nobody wants it before.
 TRANSFER_WAIT = 2.0
+LAZY_WAIT = 3.0
 TEXT_TYPES = ("text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "STRING", "TEXT")
 
 ARGS = None
@@ -395,16 +398,12 @@ class RealClipboard:
     def reap(self):
         self.children = [c for c in self.children if c.poll() is None]
 
-    def read(self, mime):
-        """A pipe whose other end gets the clipboard's data of the type."""
+    def read(self, mime, into):
+        """The clipboard's data of the type, written into a file descriptor
+        (by a process of its own)."""
         self.reap()
-        readable, writable = os.pipe()
-        try:
-            self.children.append(subprocess.Popen(["wl-paste", "--no-newline", "--type", mime], stdout=writable,
-                                                   stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL))
-        finally:
-            os.close(writable)
-        return readable
+        self.children.append(subprocess.Popen(["wl-paste", "--no-newline", "--type", mime], stdout=into,
+                                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL))
 
     def write(self, mime, data):
         self.reap()
@@ -713,6 +712,8 @@ class Portal(ShortcutsCreate, RemoteCreate):
 
     def type_keys(self):
         while self.keys:
+            if self.transfer is not None:
+                self.ask(self.transfer)
             if self.transfer is not None and time.monotonic() < self.transfer["deadline"]:
                 GLib.timeout_add(20, self.type_keys)
                 return False
@@ -759,11 +760,22 @@ class Portal(ShortcutsCreate, RemoteCreate):
             return
         mime = next((t for t in TEXT_TYPES if t in types), types[0])
         self.serial += 1
-        self.transfer = {"session": session, "mime": mime, "serial": self.serial, "data": b"", "fd": None,
-                         "eof": False, "done": None, "deadline": time.monotonic() + TRANSFER_WAIT}
-        later(0.01, lambda: session.open and emit(self.SelectionTransfer, CLIPBOARD, "SelectionTransfer", PATH,
-                                                   dbus.ObjectPath(session.path), dbus.String(mime),
-                                                   dbus.UInt32(self.serial)))
+        transfer = {"session": session, "mime": mime, "serial": self.serial, "data": b"", "fd": None, "eof": False,
+                    "done": None, "deadline": None, "then": []}
+        self.transfer = transfer
+        # The data is asked for when somebody wants it: at the next key
+        # (a paste), a read, or else after a while.
+        later(LAZY_WAIT, lambda: self.transfer is transfer and self.ask(transfer))
+
+    def ask(self, transfer):
+        """Asks the owning session for its selection (once)."""
+        if transfer["deadline"] is not None:
+            return
+        transfer["deadline"] = time.monotonic() + TRANSFER_WAIT
+        session = transfer["session"]
+        if session.open:
+            emit(self.SelectionTransfer, CLIPBOARD, "SelectionTransfer", PATH, dbus.ObjectPath(session.path),
+                 dbus.String(transfer["mime"]), dbus.UInt32(transfer["serial"]))
 
     @dbus.service.method(CLIPBOARD, in_signature="ou", out_signature="h", sender_keyword="sender")
     def SelectionWrite(self, session_handle, serial, sender=None):
@@ -812,6 +824,8 @@ class Portal(ShortcutsCreate, RemoteCreate):
         if success:
             self.own_changes += 1
             self.clipboard.write(transfer["mime"], transfer["data"])
+        for then in transfer["then"]:
+            then()
         if self.keys and not self.keys_running:
             self.keys_running = True
             GLib.idle_add(self.type_keys)
@@ -820,10 +834,23 @@ class Portal(ShortcutsCreate, RemoteCreate):
     def SelectionRead(self, session_handle, mime_type, sender=None):
         logged_call(CLIPBOARD, "SelectionRead", sender, session_handle, mime_type)
         self.clipboard_session(session_handle, sender)
-        types = self.clipboard.types()
-        if str(mime_type) not in types:
-            raise invalid(f"the clipboard has no {mime_type} (it has {types})")
-        readable = self.clipboard.read(str(mime_type))
+        transfer = self.transfer
+        if transfer is not None:
+            # The selection a session set, not fetched yet: read once it is.
+            readable, writable = os.pipe()
+            self.ask(transfer)
+
+            def read():
+                self.clipboard.read(str(mime_type), writable)
+                os.close(writable)
+            transfer["then"].append(read)
+        else:
+            types = self.clipboard.types()
+            if str(mime_type) not in types:
+                raise invalid(f"the clipboard has no {mime_type} (it has {types})")
+            readable, writable = os.pipe()
+            self.clipboard.read(str(mime_type), writable)
+            os.close(writable)
         handed = dbus.types.UnixFd(readable)
         os.close(readable)
         return handed
