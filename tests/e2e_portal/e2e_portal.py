@@ -568,6 +568,7 @@ def scenario_diagnose(home):
     backend, out = diagnose(bus, MORVANTILE_BACKEND="portal")
     check(backend != PORTAL_BACKEND and re.search(r"^Why:.*MORVANTILE_BACKEND=portal", out, re.M),
           f"the portals asked for but missing: diagnose says so:\n{out}")
+    secrets_kept()
     bus.stop()
 
 
@@ -647,11 +648,12 @@ def token_file():
 def scenario_restore_token(home):
     """The consent of the first request is kept for the next start of the
     program: its token, in a file only the user reads, restores the session.
-    The user takes a while to allow the keystrokes the first time."""
+    The user takes a few seconds to allow the keystrokes. A token
+    file others may read is not used."""
     editor = wl.Editor(home, "gedit")
     editor.write(wl.TEXT)
     bus = Bus()
-    portal = Portal(bus, "--consent-delay", "4")
+    portal = Portal(bus, "--consent-delay", "3")
     app = Morvantile(bus, options())
     bound_shortcuts(portal)
     block = wl.encrypt_in_editor(editor)
@@ -659,11 +661,16 @@ def scenario_restore_token(home):
     issued = portal.restore_tokens()
     check(len(issued) == 1, f"one restore token issued: {issued}")
     path = token_file()
-    check(os.path.exists(path), f"the token is kept in {path}")
-    mode = stat.S_IMODE(os.stat(path).st_mode)
-    check(mode == 0o600, f"the token file is the user's alone: {mode:o}")
-    with open(path, encoding="utf-8") as f:
-        check(f.read().strip() == issued[0], "the file holds the token issued")
+
+    def kept(token):
+        """The file holds the token, and only its user may read it."""
+        if not os.path.exists(path):
+            return False
+        mode = stat.S_IMODE(os.stat(path).st_mode)
+        check(mode == 0o600, f"the token file is the user's alone: {mode:o}")
+        with open(path, encoding="utf-8") as f:
+            return f.read().strip() == token
+    wait_for(lambda: kept(issued[0]), f"{path} to hold the token issued", 5)
     app.stop()
 
     app = Morvantile(bus, options())
@@ -678,11 +685,23 @@ def scenario_restore_token(home):
     consents = portal.entries("consent")
     check([c["asked"] for c in consents] == [True, False], f"consent is asked only the first time: {consents}")
     issued = portal.restore_tokens()
+    wait_for(lambda: kept(issued[-1]), "the file to hold the newest token", 5)
+    app.stop()
 
-    def newest_kept():
-        with open(path, encoding="utf-8") as f:
-            return f.read().strip() == issued[-1]
-    wait_for(newest_kept, "the file to hold the newest token", 5)
+    # A token file others may read is not trusted: the desktop asks again,
+    # and the new token is kept as it should be.
+    os.chmod(path, 0o644)
+    app = Morvantile(bus, options())
+    wait_for(lambda: len(portal.calls("BindShortcuts")) == 3, "the third copy to bind its shortcuts", 15)
+    block = wl.encrypt_in_editor(editor)
+    decrypts_to(block, wl.TEXT)
+    selects = portal.calls("SelectDevices")
+    check(not selects[-1]["args"][1].get("restore_token"),
+          f"a token others may read is not sent: {selects[-1]['args'][1]}")
+    consents = portal.entries("consent")
+    check([c["asked"] for c in consents] == [True, False, True], f"consent is asked again: {consents}")
+    issued = portal.restore_tokens()
+    wait_for(lambda: kept(issued[-1]), "the file to hold the newest token, for its user alone", 5)
     check_quiet_portal(portal)
     app.stop()
     secrets_kept(issued)
