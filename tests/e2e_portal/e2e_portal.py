@@ -54,6 +54,7 @@ TRIGGERS = {"encrypt": "CTRL+SHIFT+F12", "decrypt": "CTRL+SHIFT+F11", "options":
             "exit": "CTRL+SHIFT+F5"}
 REFUSED = "did not allow Morvantile"
 PASSWORD_CAPTION = "Morvantile: enter password"
+OPTIONS_CAPTION = "Morvantile: change settings"
 TAKEN = "Auto-encrypt hotkey already taken. Please change."
 PORTAL_BACKEND = "Wayland (desktop portals)"
 KEYBOARD_BACKEND = "Wayland (virtual keyboard)"
@@ -764,8 +765,9 @@ def scenario_refused_consent(home):
 
 def scenario_refused_shortcut(home):
     """A shortcut the desktop does not bind is reported once, like a hotkey
-    another program holds; the others work. A hotkey switched off is not
-    asked for."""
+    another program holds; the others work, also once the options are
+    confirmed (which binds them again). A hotkey switched off is not asked
+    for."""
     bus = Bus()
     portal = Portal(bus, "--refuse-shortcut", "encrypt")
     app = Morvantile(bus, options(), expected=(TAKEN,))
@@ -776,13 +778,27 @@ def scenario_refused_shortcut(home):
     time.sleep(1.0)
     check(not wl.own_windows(), f"nothing more: {wl.own_windows()}")
     check(app.running(), "the program keeps running")
+
+    # OK in the options registers the hotkeys again: with the desktop's
+    # shortcuts too (a session binds once, so it takes a new one).
+    wl.press_binding("F8")
+    dialog = wl.wait_view("the options", 10, app_id="morvantile", title=f"^{re.escape(OPTIONS_CAPTION)}$")["id"]
+    wl.focus(dialog)
+    time.sleep(0.4)
+    wl.key("alt+o")
+    wait_for(lambda: wl.view(dialog) is None, "the options to close", 5)
+    again = close_messages((TAKEN,))
+    check(len([t for t in again if t.startswith(TAKEN)]) <= 1, f"the refusal is told at most once more: {again}")
+    binds = wait_for(lambda: portal.calls("BindShortcuts")[1:], "the shortcuts bound again", 10)
+    check(binds[0]["args"][0] != portal.calls("BindShortcuts")[0]["args"][0],
+          f"bound again in a new session: {binds[0]['args'][0]}")
     wl.press_binding("F5")
-    wait_for(lambda: not app.running(), "the exit shortcut to end the program", 10)
+    wait_for(lambda: not app.running(), "the exit shortcut, bound again, to end the program", 10)
     app.stop()
 
     # A hotkey switched off in the options is not asked for.
     app = Morvantile(bus, options(hotkeys__ExitHotKeyString=""), expected=(TAKEN,))
-    binds = wait_for(lambda: portal.calls("BindShortcuts")[1:], "the second start's BindShortcuts", 15)
+    binds = wait_for(lambda: portal.calls("BindShortcuts")[2:], "the second start's BindShortcuts", 15)
     asked = sorted(shortcut[0] for shortcut in binds[0]["args"][1])
     check(asked == ["decrypt", "encrypt", "options"], f"the exit hotkey is off, the others asked for: {asked}")
     check_quiet_portal(portal)
