@@ -195,10 +195,15 @@ public:
 
     void set(std::string_view format, std::string_view bytes, bool secret) override {
         if (!use_portal()) {
+            desktop_.set_at_ms_ = monotonic_ms();
+            // Emptying the clipboard before a copy keystroke tells nothing
+            // here, where another program's copy cannot be seen; and written
+            // without the focus, the desktop refuses it while Qt goes on
+            // showing it as ours, which would hide that copy from us.
+            if (bytes.empty() && !our_window_has_focus()) return;
             // What we write is ours to read back; nothing older may stand in.
             forget();
             fallback_->set(format, bytes, secret);
-            desktop_.set_at_ms_ = monotonic_ms();
             desktop_.qt_changes_at_set_ = desktop_.qt_changes_;
             return;
         }
