@@ -127,6 +127,29 @@ TEST(OptionsDialog, HotkeysTabGivesTheCompositorLinesWhereTheDesktopOwnsTheKeys)
                                             "Other desktops: see README, \"Triggers\"."));
 }
 
+// Where the desktop assigns the keys itself (the global-shortcuts portal),
+// the tab shows what it assigned, asked anew each time the dialog opens.
+TEST(OptionsDialog, HotkeysTabShowsTheKeysTheDesktopAssigned) {
+    ShellFixture f;
+    {
+        TfrmOptions dlg(f.context);
+        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("l_assignedkeys")), nullptr);
+    }
+    std::string assigned = "Assigned now:\n  Auto-encrypt: Ctrl+Shift+F12";
+    f.context.assigned_keys = [&] { return assigned; };
+    {
+        TfrmOptions dlg(f.context);
+        const auto* keys = dlg.findChild<QLabel*>(QStringLiteral("l_assignedkeys"));
+        ASSERT_NE(keys, nullptr);
+        EXPECT_EQ(keys->text(), QStringLiteral("Assigned now:\n  Auto-encrypt: Ctrl+Shift+F12"));
+        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("l_compositorbindings")), nullptr);
+    }
+    assigned = "Assigned now:\n  Auto-encrypt: Meta+E";
+    TfrmOptions dlg(f.context);
+    EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("l_assignedkeys"))->text(),
+              QStringLiteral("Assigned now:\n  Auto-encrypt: Meta+E"));
+}
+
 TEST(OptionsDialog, FillingRunsTheRulesSoTheLaterSettingWins) {
     {
         ShellFixture f;
