@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "errors.h"
+#include "parallel_deflate.h"
 #include "wipe.h"
 
 namespace morvantile {
@@ -102,10 +103,10 @@ void wiping_free(voidpf, voidpf address) {
 
 }  // namespace
 
-Deflater::Deflater() {
+Deflater::Deflater(bool raw) {
     zs.zalloc = wiping_alloc;
     zs.zfree = wiping_free;
-    if (deflateInit2(&zs, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw ECompressionError();
+    if (deflateInit2(&zs, 9, Z_DEFLATED, raw ? -15 : 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw ECompressionError();
 }
 
 Deflater::~Deflater() { deflateEnd(&zs); }
@@ -223,7 +224,9 @@ void compress_stream(TStream& src, TStream& dst) {
     WipedString plain;
     plain.s = read_exactly(src, size > 0 ? static_cast<std::size_t>(size) : 0);
     WipedString packed;
-    packed.s = compress_buffer(plain.s.data(), plain.s.size());
+    packed.s = plain.s.size() >= kParallelCompressionThreshold
+                   ? compress_buffer_parallel(plain.s.data(), plain.s.size())
+                   : compress_buffer(plain.s.data(), plain.s.size());
     write_all(dst, packed.s);
 }
 

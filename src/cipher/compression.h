@@ -14,11 +14,13 @@ namespace morvantile {
 
 // A zlib stream set up the one way Morvantile writes them (level 9, 15-bit
 // window, memLevel 8, default strategy; header 78 DA), or for reading one.
-// zlib's window and tables hold plaintext, so its memory is wiped before it
-// is freed. Setting up throws ECompressionError / EDecompressionError.
+// `raw` leaves out the header and the checksum, for the blocks that the
+// parallel compressor puts together into one stream itself. zlib's window
+// and tables hold plaintext, so its memory is wiped before it is freed.
+// Setting up throws ECompressionError / EDecompressionError.
 struct Deflater {
     z_stream zs{};
-    Deflater();
+    explicit Deflater(bool raw = false);
     ~Deflater();
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;
@@ -51,8 +53,14 @@ std::string decompress_buffer(const void* in, std::size_t n, std::size_t estimat
 // turns out to be no zlib stream (a wrong password).
 std::string decompress_buffer_limited(const void* in, std::size_t n, std::size_t limit);
 
+// Inputs of at least this size are compressed on all cores (a long text
+// takes seconds at level 9); shorter ones in one stream on this thread.
+inline constexpr std::size_t kParallelCompressionThreshold = std::size_t{1} << 20;
+
 // Compresses the whole of `src`, from position 0 whatever its position, and
-// writes the result at the current position of `dst`.
+// writes the result at the current position of `dst`. From
+// kParallelCompressionThreshold bytes on with compress_buffer_parallel
+// (parallel_deflate.h), below it with compress_buffer.
 void compress_stream(TStream& src, TStream& dst);
 
 // Decompresses `src` from its current position to its end, writes the
