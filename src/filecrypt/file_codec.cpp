@@ -1,6 +1,9 @@
 #include "filecrypt/file_codec.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +25,11 @@ namespace {
 constexpr std::size_t kCipherChunk = 8192;
 static_assert(kFileIoChunk % kCipherChunk == 0);
 constexpr std::uint64_t kPumpInterval = std::uint64_t{4} << 20;
+// ... or after this long, whichever comes first: a level-9 deflate on one
+// core takes most of a second for 4 MiB.
+constexpr std::chrono::milliseconds kPumpTurn{100};
+// How often a wait for the compressing threads is broken for the desktop.
+constexpr std::chrono::milliseconds kWaitTurn{50};
 
 // A piece of plaintext, compressed or encrypted data, wiped at the end.
 class SecretBuffer {
@@ -40,6 +48,8 @@ template <class Step>
 auto at(CodecStage stage, Step step) -> decltype(step()) {
     try {
         return step();
+    } catch (const EFileCodecError&) {
+        throw;  // from a step nested in this one (the compressor's output)
     } catch (const EFileError& e) {
         throw EFileCodecError(stage, e.error());
     } catch (...) {
@@ -48,17 +58,24 @@ auto at(CodecStage stage, Step step) -> decltype(step()) {
 }
 
 // Calls the pump after every kPumpInterval bytes read or written (a small
-// compressed file can inflate to a large one).
+// compressed file can inflate to a large one) or kPumpTurn, and passes on
+// the progress through the source of `total` bytes.
 class Pacer {
 public:
-    explicit Pacer(const CodecEvents& events) : events_(events) {}
+    Pacer(const CodecEvents& events, std::uint64_t total)
+        : events_(events), meter_(total, events.progress, events.progress_interval),
+          last_pump_(std::chrono::steady_clock::now()) {}
     void moved(std::size_t n) {
         since_ += n;
-        if (since_ >= kPumpInterval) {
-            since_ = 0;
-            if (events_.pump) events_.pump();
-        }
+        const auto now = std::chrono::steady_clock::now();
+        if (since_ >= kPumpInterval || now - last_pump_ >= kPumpTurn) pump(now);
     }
+    // While the compressing threads are waited for.
+    void waiting(std::uint64_t done) {
+        pump(std::chrono::steady_clock::now());
+        meter_.update(done);
+    }
+    void done(std::uint64_t n) { meter_.update(n); }
     void second_step() {
         if (started_) return;
         started_ = true;
@@ -66,7 +83,15 @@ public:
     }
 
 private:
+    void pump(std::chrono::steady_clock::time_point now) {
+        since_ = 0;
+        last_pump_ = now;
+        if (events_.pump) events_.pump();
+    }
+
     const CodecEvents& events_;
+    ProgressMeter meter_;
+    std::chrono::steady_clock::time_point last_pump_;
     std::uint64_t since_ = 0;
     bool started_ = false;
 };
@@ -95,44 +120,46 @@ std::string codec_failure_text(bool encrypting, const EFileCodecError& e) {
     return text;
 }
 
-void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events) {
-    std::optional<Deflater> deflater;
-    at(CodecStage::Compress, [&] { deflater.emplace(); });
-    z_stream& zs = deflater->zs;
+void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events,
+                       const DeflateOptions& deflate) {
+    const std::uint64_t total = at(CodecStage::ReadSource, [&] { return source.size(); });
     SecretBuffer in, out;
-    Pacer pacer(events);
+    Pacer pacer(events, total);
+    // The cipher gets whole buffers of compressed bytes, and only the last
+    // one short, whatever pieces the compressor hands on.
     std::size_t pending = 0;  // compressed bytes at the start of `out`
     auto emit = [&](std::size_t n) {
-        pacer.second_step();
         at(CodecStage::Encrypt, [&] { cipher.encrypt(out.data(), out.data(), static_cast<std::uint32_t>(n)); });
         at(CodecStage::WriteDestination, [&] { destination.write(out.data(), n); });
         pacer.moved(n);
     };
-    for (int flush = Z_NO_FLUSH; flush != Z_FINISH;) {
-        const std::size_t got = at(CodecStage::ReadSource, [&] { return source.read(in.data(), in.size()); });
-        // A short read is the end of the file.
-        if (got < in.size()) flush = Z_FINISH;
-        zs.next_in = in.data();
-        zs.avail_in = static_cast<uInt>(got);
-        for (;;) {
-            zs.next_out = out.data() + pending;
-            zs.avail_out = static_cast<uInt>(out.size() - pending);
-            const int rc = deflate(&zs, flush);
-            // Z_BUF_ERROR only says that no progress was possible.
-            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) throw EFileCodecError(CodecStage::Compress);
-            pending = out.size() - zs.avail_out;
-            if (zs.avail_out == 0) {
+    auto sink = [&](const std::uint8_t* data, std::size_t size) {
+        while (size > 0) {
+            const std::size_t piece = std::min(size, out.size() - pending);
+            std::memcpy(out.data() + pending, data, piece);
+            pending += piece;
+            data += piece;
+            size -= piece;
+            if (pending == out.size()) {
                 emit(pending);
                 pending = 0;
-                continue;
             }
-            // With room to spare, deflate has taken all the input, and at the
-            // end it has finished the stream.
-            if (flush == Z_FINISH && rc != Z_STREAM_END) throw EFileCodecError(CodecStage::Compress);
-            break;
         }
+    };
+    std::optional<ParallelDeflater> deflater;
+    at(CodecStage::Compress, [&] {
+        deflater.emplace(sink, deflate, [&] { pacer.waiting(deflater->delivered()); }, kWaitTurn);
+    });
+    for (;;) {
+        const std::size_t got = at(CodecStage::ReadSource, [&] { return source.read(in.data(), in.size()); });
+        if (got > 0) at(CodecStage::Compress, [&] { deflater->write(in.data(), got); });
         pacer.moved(got);
+        pacer.done(deflater->delivered());
+        // A short read is the end of the file.
+        if (got < in.size()) break;
     }
+    pacer.second_step();
+    at(CodecStage::Compress, [&] { deflater->finish(); });
     if (pending > 0) emit(pending);
 }
 
@@ -140,13 +167,16 @@ void decrypt_file_data(File& source, File& destination, TBlockCipher& cipher, co
     std::optional<Inflater> inflater;
     at(CodecStage::Decompress, [&] { inflater.emplace(); });
     z_stream& zs = inflater->zs;
+    const std::uint64_t total = at(CodecStage::ReadSource, [&] { return source.size(); });
     SecretBuffer in, out;
-    Pacer pacer(events);
+    Pacer pacer(events, total);
+    std::uint64_t read = 0;
     for (;;) {
         const std::size_t got = at(CodecStage::ReadSource, [&] { return source.read(in.data(), in.size()); });
         // The stream has not ended, so the file is cut short; an empty file
         // is no zlib stream at all.
         if (got == 0) throw EFileCodecError(CodecStage::Decompress);
+        read += got;
         at(CodecStage::Decrypt, [&] { cipher.decrypt(in.data(), in.data(), static_cast<std::uint32_t>(got)); });
         pacer.second_step();
         zs.next_in = in.data();
@@ -166,6 +196,7 @@ void decrypt_file_data(File& source, File& destination, TBlockCipher& cipher, co
             if (zs.avail_out != 0) break;  // this piece is used up
         }
         pacer.moved(got);
+        pacer.done(read);
     }
 }
 
@@ -239,7 +270,7 @@ private:
 
 template <class Codec>
 Failure file_command(const std::string& in, const std::string& out, const CipherSetup& setup,
-                     std::string_view password, bool encrypting, Codec codec) {
+                     std::string_view password, bool encrypting, const FileCommandOptions& options, Codec codec) {
     if (Failure f = check_paths(in, out)) return f;
     PendingOutput dest(out);
     auto attempt = [&](std::string_view key) -> Failure {
@@ -257,8 +288,19 @@ Failure file_command(const std::string& in, const std::string& out, const Cipher
         }
         KeyedCipher cipher;
         if (cipher.key(setup, key)) return std::string(encrypting ? kFileEncryptFailed : kFileDecryptFailed);
+        std::string stage(encrypting ? kHintCompressing : kHintDecrypting);
+        auto show = [&](std::string_view text) {
+            if (options.progress) options.progress(text);
+        };
+        const CodecEvents events{[&] {
+                                     stage = encrypting ? kHintEncrypting : kHintDecompressing;
+                                     show(stage);
+                                 },
+                                 {},
+                                 [&](int percent) { show(progress_text(stage, percent)); }};
+        show(stage);
         try {
-            codec(*source, *file, *cipher, CodecEvents{});
+            codec(*source, *file, *cipher, events);
         } catch (const EFileCodecError& e) {
             return codec_failure_text(encrypting, e);
         } catch (const std::exception& e) {
@@ -288,13 +330,19 @@ Failure file_command(const std::string& in, const std::string& out, const Cipher
 }  // namespace
 
 Failure encrypt_file(const std::string& in_path, const std::string& out_path, const CipherSetup& setup,
-                     std::string_view password) {
-    return file_command(in_path, out_path, setup, password, true, encrypt_file_data);
+                     std::string_view password, const FileCommandOptions& options) {
+    return file_command(in_path, out_path, setup, password, true, options,
+                        [&](File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events) {
+                            encrypt_file_data(source, destination, cipher, events, options.deflate);
+                        });
 }
 
 Failure decrypt_file(const std::string& in_path, const std::string& out_path, const CipherSetup& setup,
-                     std::string_view password) {
-    return file_command(in_path, out_path, setup, password, false, decrypt_file_data);
+                     std::string_view password, const FileCommandOptions& options) {
+    return file_command(in_path, out_path, setup, password, false, options,
+                        [](File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events) {
+                            decrypt_file_data(source, destination, cipher, events);
+                        });
 }
 
 }  // namespace morvantile

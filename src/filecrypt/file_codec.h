@@ -4,11 +4,12 @@
 // separators and "no decompress" belong to the text form only and never
 // apply here.
 //
-// Files go through in bounded memory: encryption deflates, encrypts and
-// writes as it reads; decryption decrypts, inflates and writes as it reads,
-// so a wrong password is noticed in the first piece of the file. The bytes
-// are the same as when the whole file is compressed first and then
-// encrypted in one stream, whatever the size.
+// Files go through in bounded memory: encryption deflates (on all cores,
+// parallel_deflate.h), encrypts and writes as it reads; decryption
+// decrypts, inflates and writes as it reads, so a wrong password is noticed
+// in the first piece of the file. The bytes are the same as when the whole
+// file is compressed first (by the same compressor) and then encrypted in
+// one stream, whatever the size.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +20,9 @@
 #include <string_view>
 
 #include "cipher/catalogue.h"
+#include "cipher/parallel_deflate.h"
 #include "filecrypt/file_system.h"
+#include "filecrypt/progress.h"
 
 namespace morvantile {
 
@@ -59,18 +62,34 @@ std::string_view codec_failure_message(bool encrypting, CodecStage stage);
 // ("No space left on device").
 std::string codec_failure_text(bool encrypting, const EFileCodecError& e);
 
+// The hints of the two steps of each direction.
+inline constexpr std::string_view kHintCompressing = "Encrypting file: compressing...";
+inline constexpr std::string_view kHintEncrypting = "Encrypting file: encrypting...";
+inline constexpr std::string_view kHintDecrypting = "Decrypting file: decrypting...";
+inline constexpr std::string_view kHintDecompressing = "Decrypting file: decompressing...";
+
 struct CodecEvents {
-    // Once, when the first data reaches the second step: the cipher while
-    // encrypting, the inflater while decrypting.
+    // Once, when the second step takes over: while encrypting when the
+    // whole source has gone to the compressor and what is left is
+    // encrypting and writing its last blocks; while decrypting when the
+    // first data reaches the inflater.
     std::function<void()> second_step;
-    // Every few MiB read or written, so that the desktop keeps responding.
+    // Every few MiB read or written, and several times a second while the
+    // compressing threads are waited for, so that the desktop keeps
+    // responding.
     std::function<void()> pump;
+    // The share of the source done, in percent (ProgressMeter: never 0 or
+    // 100), at most once per `progress_interval`.
+    std::function<void(int percent)> progress;
+    std::chrono::milliseconds progress_interval = kProgressInterval;
 };
 
 // The whole of `source` into `destination` through `cipher`, a keyed cipher
-// object used for this one file. Throw EFileCodecError; the destination is
-// written but not synced or closed.
-void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events = {});
+// object used for this one file, compressed as `deflate` says. Throw
+// EFileCodecError (a failure of a compressing thread is Compress); the
+// destination is written but not synced or closed.
+void encrypt_file_data(File& source, File& destination, TBlockCipher& cipher, const CodecEvents& events = {},
+                       const DeflateOptions& deflate = {});
 // Bytes after the end of the zlib stream are ignored as long as they do not
 // change how the stream itself decrypts (in the CBC and CFB modes bytes
 // added after a final partial block do); a source that ends before the
@@ -89,9 +108,17 @@ void decrypt_file_data(File& source, File& destination, TBlockCipher& cipher, co
 // that does not decompress under `password` is tried once more with the
 // password's other form (text_encoding.h).
 inline constexpr std::string_view kFileOverwriteSource = "Overwriting source file not permitted.";
+struct FileCommandOptions {
+    DeflateOptions deflate;  // encryption only
+    // The hint of each step, and while it runs the hint with the
+    // percentage done, at most once per kProgressInterval.
+    std::function<void(std::string_view text)> progress;
+};
 std::optional<std::string> encrypt_file(const std::string& in_path, const std::string& out_path,
-                                        const CipherSetup& setup, std::string_view password);
+                                        const CipherSetup& setup, std::string_view password,
+                                        const FileCommandOptions& options = {});
 std::optional<std::string> decrypt_file(const std::string& in_path, const std::string& out_path,
-                                        const CipherSetup& setup, std::string_view password);
+                                        const CipherSetup& setup, std::string_view password,
+                                        const FileCommandOptions& options = {});
 
 }  // namespace morvantile

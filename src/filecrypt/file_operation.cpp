@@ -183,10 +183,16 @@ std::optional<std::string> FileOperation::transform(TBlockCipher& cipher) {
         tray_.set_hint(text);
         events_.process_messages();
     };
-    const CodecEvents events{
-        [&] { hint(encrypting ? "Encrypting file: encrypting..." : "Decrypting file: decompressing..."); },
-        [this] { events_.process_messages(); }};
-    hint(encrypting ? "Encrypting file: compressing..." : "Decrypting file: decrypting...");
+    // The step's hint, then the same with the percentage done while it runs.
+    std::string_view step = encrypting ? kHintCompressing : kHintDecrypting;
+    const CodecEvents events{[&] {
+                                 step = encrypting ? kHintEncrypting : kHintDecompressing;
+                                 hint(step);
+                             },
+                             [this] { events_.process_messages(); },
+                             [&](int percent) { hint(progress_text(step, percent)); },
+                             progress_interval};
+    hint(step);
     try {
         if (encrypting) encrypt_file_data(*source, destination, cipher, events);
         else decrypt_file_data(*source, destination, cipher, events);

@@ -13,6 +13,7 @@
 // the temporary file, whatever fails and whenever the machine stops.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 
 #include "config/settings.h"
 #include "filecrypt/file_system.h"
+#include "filecrypt/progress.h"
 #include "textcrypt/desktop.h"
 
 namespace morvantile {
@@ -69,6 +71,10 @@ public:
     // that this operation created; `failed` is the operation's failure flag
     // (true also after a quiet cancel). Nothing else is ever touched.
     void cleanup(bool failed);
+
+    // How often the tray hint may show a new percentage (the tests see
+    // every one).
+    std::chrono::milliseconds progress_interval = kProgressInterval;
 
 private:
     bool fail(std::string_view message);

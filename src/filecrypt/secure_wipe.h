@@ -5,11 +5,13 @@
 // it afterwards.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "filecrypt/file_system.h"
+#include "filecrypt/progress.h"
 #include "textcrypt/desktop.h"
 
 namespace morvantile {
@@ -19,11 +21,14 @@ namespace morvantile {
 inline constexpr std::size_t kWipeChunk = std::size_t{1} << 20;
 
 // All four passes, each after the tray hint "Secure wipe (pass N): " + name
-// and a turn of the event loop. True when every pass succeeded; the passes
-// after a failed one still run. A file that cannot be opened for writing
-// (read-only, locked by another program) ends the wipe with EFileError
-// after that pass's hint, before anything of it is overwritten.
-bool secure_wipe(const std::string& name, FileSystem& fs, Tray& tray, EventPump& events);
+// and a turn of the event loop; while a pass runs, the hint also shows the
+// percentage of it done (at most once per `progress_interval`). True when
+// every pass succeeded; the passes after a failed one still run. A file
+// that cannot be opened for writing (read-only, locked by another program)
+// ends the wipe with EFileError after that pass's hint, before anything of
+// it is overwritten.
+bool secure_wipe(const std::string& name, FileSystem& fs, Tray& tray, EventPump& events,
+                 std::chrono::milliseconds progress_interval = kProgressInterval);
 
 // One pass writing `value` into every byte. False when the file does not
 // exist, or when a write, the flush to the disk or the close failed. Throws
@@ -33,6 +38,7 @@ bool wipe_pass(const std::string& name, std::uint8_t value, FileSystem& fs, Even
 // The four passes over a pending file that never got its name (the output
 // of a failed operation), through its open descriptor; `name` is the one
 // it was to have, for the hints. True when every pass succeeded.
-bool secure_wipe(PendingFile& file, const std::string& name, Tray& tray, EventPump& events);
+bool secure_wipe(PendingFile& file, const std::string& name, Tray& tray, EventPump& events,
+                 std::chrono::milliseconds progress_interval = kProgressInterval);
 
 }  // namespace morvantile

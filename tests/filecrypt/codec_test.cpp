@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <stdexcept>
 
 #include "cipher/compression.h"
 #include "cipher/stream.h"
 #include "file_fakes.h"
 #include "filecrypt/file_codec.h"
+#include "support/temp_files.h"
 #include "support/test_util.h"
 #include "textcrypt/keyed_cipher.h"
 
@@ -21,17 +25,19 @@ std::string encrypted_whole(const std::string& bytes, const CipherSetup& s, std:
     return out;
 }
 
-// The file format as the engine's parts make it: the whole file deflated,
-// then encrypted in one stream.
-std::string whole_buffer(const std::string& plain, const CipherSetup& s, std::string_view password) {
-    return encrypted_whole(compress_buffer(plain.data(), plain.size()), s, password);
+// The file format as the engine's parts make it: the whole file deflated
+// (by `threads` threads), then encrypted in one stream.
+std::string whole_buffer(const std::string& plain, const CipherSetup& s, std::string_view password,
+                         unsigned threads = 0) {
+    return encrypted_whole(compress_buffer_parallel(plain.data(), plain.size(), {threads, {}}), s, password);
 }
 
-std::string streamed(bool encrypt, const std::string& input, const CipherSetup& s, std::string_view password) {
+std::string streamed(bool encrypt, const std::string& input, const CipherSetup& s, std::string_view password,
+                     unsigned threads = 0) {
     KeyedCipher cipher;
     EXPECT_EQ(cipher.key(s, password), std::nullopt);
     MemoryFile in(input), out;
-    if (encrypt) encrypt_file_data(in, out, *cipher);
+    if (encrypt) encrypt_file_data(in, out, *cipher, {}, {threads, {}});
     else decrypt_file_data(in, out, *cipher);
     return out.bytes;
 }
@@ -89,12 +95,17 @@ TEST(FileCodec, SameBytesAsTheWholeFileCompressedThenEncrypted) {
     std::vector<std::string> large = {text(3 * kFileIoChunk + 77)};
     for (std::size_t packed : {kFileIoChunk - 1, kFileIoChunk, kFileIoChunk + 1, 2 * kFileIoChunk + 8193})
         large.push_back(plain_packing_to(packed));
-    for (const CipherSetup& s : {CipherSetup{4, 0, 0}, CipherSetup{0, 4, 4}, CipherSetup{8, 2, 2}})
-        for (const std::string& plain : large) {
-            SCOPED_TRACE(testing::Message() << "suite " << s.algorithm << ", " << plain.size() << " bytes");
-            const std::string encrypted = streamed(true, plain, s, "pw");
-            ASSERT_TRUE(same_bytes(encrypted, whole_buffer(plain, s, "pw")));
-            ASSERT_TRUE(same_bytes(streamed(false, encrypted, s, "pw"), plain));
+    // One stream, and blocks on two threads.
+    for (unsigned threads : {1u, 2u})
+        for (const CipherSetup& s : {CipherSetup{4, 0, 0}, CipherSetup{0, 4, 4}, CipherSetup{8, 2, 2}}) {
+            if (threads == 2 && s.algorithm != 4) continue;
+            for (const std::string& plain : large) {
+                SCOPED_TRACE(testing::Message() << "suite " << s.algorithm << ", " << plain.size() << " bytes, "
+                                                << threads << " threads");
+                const std::string encrypted = streamed(true, plain, s, "pw", threads);
+                ASSERT_TRUE(same_bytes(encrypted, whole_buffer(plain, s, "pw", threads)));
+                ASSERT_TRUE(same_bytes(streamed(false, encrypted, s, "pw"), plain));
+            }
         }
 }
 
@@ -147,7 +158,7 @@ TEST(FileCodec, BoundedPiecesAndRegularPumping) {
         ASSERT_EQ(cipher.key({}, "pw"), std::nullopt);
         MemoryFile in(encrypt ? plain : streamed(true, plain, {}, "pw")), out;
         int pumped = 0, second = 0;
-        const CodecEvents events{[&] { ++second; }, [&] { ++pumped; }};
+        const CodecEvents events{[&] { ++second; }, [&] { ++pumped; }, {}};
         if (encrypt) encrypt_file_data(in, out, *cipher, events);
         else decrypt_file_data(in, out, *cipher, events);
         EXPECT_EQ(second, 1);
@@ -157,6 +168,96 @@ TEST(FileCodec, BoundedPiecesAndRegularPumping) {
             EXPECT_TRUE(out.bytes == plain);
         }
     }
+}
+
+// Progress while a file of many blocks goes through on two threads, and
+// the result read back by the plain one-stream reader.
+TEST(FileCodec, ProgressInBothDirectionsAndTheOneStreamReaderReadsTheBlocks) {
+    // Half of it barely compresses, so decryption reads many pieces too.
+    const std::string plain = text(12 * kDeflateBlock + 99) + random_bytes(16 * kDeflateBlock, 3);
+    std::string encrypted;
+    for (bool encrypt : {true, false}) {
+        SCOPED_TRACE(encrypt ? "encrypting" : "decrypting");
+        KeyedCipher cipher;
+        ASSERT_EQ(cipher.key({}, "pw"), std::nullopt);
+        MemoryFile in(encrypt ? plain : encrypted), out;
+        std::vector<int> shown;
+        int second_at = -1;
+        const CodecEvents events{[&] { second_at = static_cast<int>(shown.size()); }, {},
+                                 [&](int percent) { shown.push_back(percent); }, std::chrono::milliseconds(0)};
+        if (encrypt) encrypt_file_data(in, out, *cipher, events, {2, {}});
+        else decrypt_file_data(in, out, *cipher, events);
+        ASSERT_GE(shown.size(), 3u);
+        EXPECT_GE(shown.front(), 1);
+        EXPECT_LE(shown.back(), 99);
+        EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+        EXPECT_EQ(std::adjacent_find(shown.begin(), shown.end()), shown.end());
+        // Encryption's second step starts once the compressor has the whole
+        // file, decryption's with the first piece.
+        if (encrypt) EXPECT_GE(second_at, 1);
+        else EXPECT_EQ(second_at, 0);
+        if (encrypt) encrypted = out.bytes;
+        else EXPECT_TRUE(out.bytes == plain);
+    }
+    // Decrypted whole, it is one zlib stream with header 78 DA.
+    KeyedCipher cipher;
+    ASSERT_EQ(cipher.key({}, "pw"), std::nullopt);
+    std::string packed = encrypted;
+    cipher->decrypt(u8(packed), u8(packed), static_cast<std::uint32_t>(packed.size()));
+    EXPECT_EQ(to_hex(packed.substr(0, 2)), "78da");
+    std::string back(plain.size(), '\0');
+    uLongf back_size = back.size();
+    EXPECT_EQ(uncompress(u8(back), &back_size, u8(packed), packed.size()), Z_OK);
+    EXPECT_TRUE(back_size == plain.size() && back == plain);
+}
+
+// A compressing thread that fails is "Failed to compress file!", and the
+// command-line tool's output is then left as it was, or not made at all.
+TEST(FileCodec, AFailingCompressingThreadLeavesNoOutput) {
+    const std::string plain = random_bytes(10 * kDeflateBlock, 4);
+    for (std::uint64_t bad : {0, 4, 9}) {
+        SCOPED_TRACE(bad);
+        const DeflateOptions breaks{2, [bad](std::uint64_t index) {
+                                        if (index == bad) throw std::runtime_error("broken");
+                                    }};
+        KeyedCipher cipher;
+        ASSERT_EQ(cipher.key({}, "pw"), std::nullopt);
+        MemoryFile in(plain), out;
+        try {
+            encrypt_file_data(in, out, *cipher, {}, breaks);
+            ADD_FAILURE() << "no failure";
+        } catch (const EFileCodecError& e) {
+            EXPECT_EQ(e.stage, CodecStage::Compress);
+        }
+
+        TempFolder dir;
+        write_file(dir / "in.txt", plain);
+        FileCommandOptions options;
+        options.deflate = breaks;
+        EXPECT_EQ(encrypt_file(dir / "in.txt", dir / "out.mvt", {}, "pw", options), std::string(kFileCompressFailed));
+        write_file(dir / "old.mvt", "older");
+        EXPECT_EQ(encrypt_file(dir / "in.txt", dir / "old.mvt", {}, "pw", options), std::string(kFileCompressFailed));
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.txt", "old.mvt"}));
+        EXPECT_EQ(read_file(dir / "old.mvt"), "older");
+    }
+}
+
+// The command-line tool's progress: each step's hint, then percentages.
+TEST(FileCodec, CommandProgressShowsTheStepsHints) {
+    TempFolder dir;
+    write_file(dir / "in.txt", text(3 * kDeflateBlock));
+    std::vector<std::string> shown;
+    FileCommandOptions options;
+    options.progress = [&](std::string_view t) { shown.emplace_back(t); };
+    ASSERT_EQ(encrypt_file(dir / "in.txt", dir / "out.mvt", {}, "pw", options), std::nullopt);
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown.front(), kHintCompressing);
+    EXPECT_TRUE(std::find(shown.begin(), shown.end(), std::string(kHintEncrypting)) != shown.end());
+    shown.clear();
+    ASSERT_EQ(decrypt_file(dir / "out.mvt", dir / "back.txt", {}, "pw", options), std::nullopt);
+    EXPECT_EQ(shown, (std::vector<std::string>{std::string(kHintDecrypting), std::string(kHintDecompressing)}));
+    EXPECT_EQ(read_file(dir / "back.txt"), text(3 * kDeflateBlock));
+    EXPECT_EQ(progress_text(kHintCompressing, 42), "Encrypting file: compressing... 42%");
 }
 
 }  // namespace

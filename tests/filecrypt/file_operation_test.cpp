@@ -41,6 +41,7 @@ struct FileOp : ::testing::Test {
     std::string source = dir / "report.txt";
     // Sees every file-system call of the operations run() runs.
     std::function<void(const std::string&)> on_call;
+    std::chrono::milliseconds progress_interval = kProgressInterval;
 
     FileOp() { write_file(source, kPlain); }
 
@@ -56,6 +57,7 @@ struct FileOp : ::testing::Test {
             }
         };
         FileOperation op(code, settings, desk, desk, desk, fs);
+        op.progress_interval = progress_interval;
         std::string typed = password;
         const bool ok = op.run(cipher, typed);
         op.cleanup(!ok);
@@ -318,6 +320,40 @@ TEST_F(FileOp, ReplacingTheOriginal) {
     EXPECT_EQ(dir.names(), Names{"REPORT.TXT.MVT"});
     EXPECT_EQ(read_file(dir / "REPORT.TXT.MVT"), kPlain);
     EXPECT_EQ(messages(), Names{});
+}
+
+// A large file shows in the tray how far each step has got, and the desktop
+// keeps turning meanwhile.
+TEST_F(FileOp, HintsCarryThePercentageDone) {
+    const std::string plain = random_bytes(std::size_t{3} << 20, 12) + kPlain;
+    write_file(source, plain);
+    progress_interval = std::chrono::milliseconds(0);
+    // Each hint is a step's hint, bare or with a percentage, in this order.
+    auto steps_of = [&](std::string_view first, std::string_view second) {
+        std::vector<std::string> steps;
+        int percentages = 0;
+        for (const std::string& hint : desk.only({"hint"})) {
+            for (std::string_view step : {first, second}) {
+                const std::string bare = "hint " + std::string(step);
+                if (hint == bare) steps.push_back(bare);
+                else if (hint.starts_with(bare + " ") && hint.ends_with("%")) ++percentages;
+            }
+        }
+        EXPECT_GE(percentages, 3);
+        EXPECT_EQ(desk.only({"hint"}).size(), steps.size() + static_cast<std::size_t>(percentages));
+        return steps;
+    };
+    const int pumped = desk.pumped;
+    ASSERT_TRUE(encrypt(source, dir / "secret.mvt"));
+    EXPECT_EQ(steps_of(kHintCompressing, kHintEncrypting),
+              (Names{"hint Encrypting file: compressing...", "hint Encrypting file: encrypting..."}));
+    EXPECT_TRUE(desk.only({"hint"})[1].starts_with("hint Encrypting file: compressing... "));
+    EXPECT_GT(desk.pumped, pumped + 3);
+    desk.log.clear();
+    ASSERT_TRUE(decrypt(dir / "secret.mvt", dir / "back.txt"));
+    EXPECT_EQ(steps_of(kHintDecrypting, kHintDecompressing),
+              (Names{"hint Decrypting file: decrypting...", "hint Decrypting file: decompressing..."}));
+    EXPECT_EQ(read_file(dir / "back.txt"), plain);
 }
 
 TEST_F(FileOp, EmptyFileRoundTrip) {

@@ -140,8 +140,15 @@ TEST(WipeLargeFile, EveryByteOfA2GiBFileInBoundedPieces) {
     FakeDesktop desk(runtime);
     HugeFileSystem huge;
     huge.passes.reserve(4);
-    EXPECT_TRUE(secure_wipe("/huge", huge, desk, desk));
+    EXPECT_TRUE(secure_wipe("/huge", huge, desk, desk, std::chrono::milliseconds(0)));
     ASSERT_EQ(huge.passes.size(), 4u);
+    // Each pass's hint, then the same with every percentage from 1 to 99.
+    std::vector<std::string> hints;
+    for (const std::string& pass : pass_hints("/huge")) {
+        hints.push_back(pass);
+        for (int percent = 1; percent < 100; ++percent) hints.push_back(progress_text(pass, percent));
+    }
+    EXPECT_EQ(desk.only({"hint"}), hints);
     const std::uint8_t values[] = {0xAA, 0x55, 0x00, 0xFF};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(huge.passes[i].value, values[i]);
