@@ -36,6 +36,7 @@ struct Request {
     PasswordSources password;
     int text_encoding = 0;  // for a password typed on the terminal
     bool max_size_given = false;  // --max-size, over the configuration's MaxTextSize
+    unsigned threads = 0;         // --threads of encrypt-file; 0: the machine's cores
 };
 
 // "256M", "1G", "512K", "1048576" (bytes): the size --max-size takes;

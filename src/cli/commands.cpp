@@ -71,14 +71,53 @@ int run_text(const Request& r, bool encrypt) {
     return 0;
 }
 
+// The step and the percentage done on one line of a terminal, rewritten in
+// place and erased at the end, so that nothing of it stays between the
+// prompt and a message.
+class ProgressLine {
+public:
+    ProgressLine() : on_(::isatty(STDERR_FILENO) == 1) {}
+    ~ProgressLine() {
+        if (shown_) put("\r\033[K");
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    bool on() const { return on_; }
+    void show(std::string_view text) {
+        put("\r" + std::string(text) + "\033[K");
+        shown_ = true;
+    }
+
+private:
+    static void put(const std::string& s) {
+        // A terminal that cannot take it is no reason to stop the work.
+        for (std::size_t done = 0; done < s.size();) {
+            const ssize_t n = ::write(STDERR_FILENO, s.data() + done, s.size() - done);
+            if (n > 0) done += static_cast<std::size_t>(n);
+            else if (errno != EINTR) return;
+        }
+    }
+
+    bool on_;
+    bool shown_ = false;
+};
+
 int run_file(const Request& r, bool encrypt) {
     WipedString password{obtain_password(r.password, encrypt, kPrompt, r.text_encoding)};
     // From here Ctrl+C and the like take a hidden part-written output with
     // them where the file system has no unnamed files (elsewhere it has no
     // name to begin with).
     remove_pending_files_on_signals();
-    const auto failure = encrypt ? encrypt_file(r.in_path, r.out_path, r.options.setup, password.s)
-                                 : decrypt_file(r.in_path, r.out_path, r.options.setup, password.s);
+    FileCommandOptions options;
+    options.deflate.threads = r.threads;
+    std::optional<std::string> failure;
+    {
+        ProgressLine line;
+        if (line.on()) options.progress = [&line](std::string_view text) { line.show(text); };
+        failure = encrypt ? encrypt_file(r.in_path, r.out_path, r.options.setup, password.s, options)
+                          : decrypt_file(r.in_path, r.out_path, r.options.setup, password.s, options);
+    }
     if (failure) throw Failure(*failure);
     return 0;
 }

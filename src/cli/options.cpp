@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include "cipher/parallel_deflate.h"
 #include "cli/cli.h"
 #include "config/config_file.h"
 
@@ -203,6 +204,12 @@ std::variant<Request, int> parse_arguments(int argc, const char* const* argv) {
             sub->add_option("OUT", r.out_path, "file to write; replaced only on success, never IN")
                 ->type_name("FILE")
                 ->required();
+            if (cmd == Command::EncryptFile)
+                sub->add_option("--threads", r.threads,
+                                "compress on N threads (default: one per core, at most " +
+                                    std::to_string(kMaxDeflateThreads) + "; 1: one zlib stream, as before)")
+                    ->type_name("N")
+                    ->check(CLI::Range(1u, 1024u));
             continue;
         }
         add_switch(sub, "hardcore", "no-hardcore", g.hardcore, true, "a second pass with suite 4,0,0");

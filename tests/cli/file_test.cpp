@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "cipher/compression.h"
+#include "cipher/parallel_deflate.h"
 #include "cipher/stream.h"
 #include "cli_runner.h"
 #include "filecrypt/file_codec.h"
@@ -47,6 +48,34 @@ TEST(FileCommands, RoundTripIsTheCipherOverTheZlibStream) {
         EXPECT_TRUE(same_bytes(read_file(dir / "back"), plain));
     }
     EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"back", "enc", "plain"}));
+}
+
+// --threads: one thread writes the single zlib stream of before; any other
+// number the same blocked stream, which both directions read. Off a
+// terminal nothing but messages goes to standard error.
+TEST(FileCommands, ThreadsChooseTheCompressorNotTheFormat) {
+    TempFolder dir;
+    const std::string plain = random_bytes(3 * kDeflateBlock, 8) + std::string(2 * kDeflateBlock + 5, 'r');
+    write_file(dir / "plain", plain);
+    std::string blocked;
+    for (const char* threads : {"1", "2", "3"}) {
+        SCOPED_TRACE(threads);
+        const Outcome enc = run_cli({{"encrypt-file", "--threads", threads, dir / "plain", dir / "enc"}, "", "pw"});
+        ASSERT_EQ(enc.status, 0) << enc.err;
+        EXPECT_EQ(enc.err, "");
+        const std::string encrypted = read_file(dir / "enc");
+        if (std::string(threads) == "1") EXPECT_TRUE(same_bytes(encrypted, expected_file(plain, {}, "pw")));
+        else if (blocked.empty()) blocked = encrypted;
+        else EXPECT_TRUE(same_bytes(encrypted, blocked));
+        const Outcome dec = run_cli({{"decrypt-file", dir / "enc", dir / "back"}, "", "pw"});
+        ASSERT_EQ(dec.status, 0) << dec.err;
+        EXPECT_EQ(dec.err, "");
+        EXPECT_TRUE(same_bytes(read_file(dir / "back"), plain));
+    }
+    EXPECT_NE(blocked, expected_file(plain, {}, "pw"));
+    for (const char* bad : {"0", "-1", "many"})
+        EXPECT_EQ(run_cli({{"encrypt-file", "--threads", bad, dir / "plain", dir / "x"}, "", "pw"}).status, 2) << bad;
+    EXPECT_EQ(run_cli({{"decrypt-file", "--threads", "2", dir / "enc", dir / "x"}, "", "pw"}).status, 2);
 }
 
 TEST(FileCommands, SourceIsNeverTheDestination) {
