@@ -219,10 +219,14 @@ HotKeyPurpose hotkey_purpose(const RuntimeState& runtime, TShortCut shortcut) {
 
 HotKeyCommand hotkey_command(const Settings& settings, const RuntimeState& runtime, TShortCut hotkey,
                              bool request_running) {
+    if (request_running || !settings.HotKeysEnabled || hotkey == 0) return HotKeyCommand::Ignore;
+    // A file operation sends no keystrokes, and a large file keeps it busy
+    // for a while: the program ends once the file work under way is done
+    // (its dialogs close as if cancelled).
+    if (runtime.OperationBusy && runtime.FileMode && hotkey == runtime.ExitShortCut) return HotKeyCommand::Exit;
     // Options opened, or the program ended, in the middle of a request's
     // keystrokes would leave them to land anywhere.
-    if (runtime.OperationBusy || request_running || !settings.HotKeysEnabled || hotkey == 0)
-        return HotKeyCommand::Ignore;
+    if (runtime.OperationBusy) return HotKeyCommand::Ignore;
     if (hotkey == runtime.ExitShortCut) return HotKeyCommand::Exit;
     if (hotkey == runtime.OptionsShortCut) return HotKeyCommand::Options;
     if (hotkey == runtime.EncryptShortCut) return HotKeyCommand::Encrypt;

@@ -198,6 +198,15 @@ TEST_F(RegistrationTest, DispatchOrderAndWhenPressesAreIgnored) {
 
     runtime.OperationBusy = true;
     EXPECT_EQ(hotkey_command(settings, runtime, kCtrlAltF12), HotKeyCommand::Ignore);
+    // A file operation's long compression does not hold the exit hotkey up;
+    // the other hotkeys stay ignored.
+    runtime.FileMode = true;
+    runtime.ExitShortCut = 0x4044;
+    EXPECT_EQ(hotkey_command(settings, runtime, 0x4044), HotKeyCommand::Exit);
+    EXPECT_EQ(hotkey_command(settings, runtime, 0x4042), HotKeyCommand::Ignore);
+    EXPECT_EQ(hotkey_command(settings, runtime, kCtrlAltF12), HotKeyCommand::Ignore);
+    runtime.FileMode = false;
+    runtime.ExitShortCut = 0;
     runtime.OperationBusy = false;
     // A request still switching or copying: not even Options or Exit.
     runtime.ExitShortCut = 0x4044;
