@@ -95,11 +95,13 @@ TEST(FileCodec, SameBytesAsTheWholeFileCompressedThenEncrypted) {
     std::vector<std::string> large = {text(3 * kFileIoChunk + 77)};
     for (std::size_t packed : {kFileIoChunk - 1, kFileIoChunk, kFileIoChunk + 1, 2 * kFileIoChunk + 8193})
         large.push_back(plain_packing_to(packed));
-    // One stream, and blocks on two threads.
+    // One stream, and blocks on two threads (text, and the largest of the
+    // rest).
     for (unsigned threads : {1u, 2u})
         for (const CipherSetup& s : {CipherSetup{4, 0, 0}, CipherSetup{0, 4, 4}, CipherSetup{8, 2, 2}}) {
             if (threads == 2 && s.algorithm != 4) continue;
             for (const std::string& plain : large) {
+                if (threads == 2 && &plain != &large.front() && &plain != &large.back()) continue;
                 SCOPED_TRACE(testing::Message() << "suite " << s.algorithm << ", " << plain.size() << " bytes, "
                                                 << threads << " threads");
                 const std::string encrypted = streamed(true, plain, s, "pw", threads);
