@@ -184,7 +184,11 @@ std::optional<TriggerReply> parse_trigger_reply(std::string_view line) {
 }
 
 HotKeyCommand trigger_command(const RuntimeState& runtime, TriggerWord word, bool request_running) {
-    if (runtime.OperationBusy || request_running) return HotKeyCommand::Ignore;
+    if (request_running) return HotKeyCommand::Ignore;
+    // As with the exit hotkey: a file operation types nothing, so the
+    // program may end once the file work under way is done.
+    if (runtime.OperationBusy)
+        return runtime.FileMode && word == TriggerWord::Exit ? HotKeyCommand::Exit : HotKeyCommand::Ignore;
     switch (word) {
     case TriggerWord::Encrypt:
         return HotKeyCommand::Encrypt;

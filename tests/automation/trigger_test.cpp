@@ -87,6 +87,11 @@ TEST(TriggerProtocol, RequestsObeyTheBusyRulesOfAHotKeyButNotItsSwitch) {
     EXPECT_EQ(trigger_command(runtime, TriggerWord::Exit, true), HotKeyCommand::Ignore);
     runtime.OperationBusy = true;
     EXPECT_EQ(trigger_command(runtime, TriggerWord::Exit, false), HotKeyCommand::Ignore);
+    // A file operation types nothing: only `exit` is taken while it runs.
+    runtime.FileMode = true;
+    EXPECT_EQ(trigger_command(runtime, TriggerWord::Exit, false), HotKeyCommand::Exit);
+    EXPECT_EQ(trigger_command(runtime, TriggerWord::Encrypt, false), HotKeyCommand::Ignore);
+    EXPECT_EQ(trigger_command(runtime, TriggerWord::Options, false), HotKeyCommand::Ignore);
 }
 
 TEST(TriggerSocketPath, APrivateFolderInTheRuntimeFolder) {
