@@ -242,14 +242,16 @@ class Session(dbus.service.Object):
     def Closed(self, details):
         pass
 
-    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
+    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v", sender_keyword="sender")
+    def Get(self, interface, name, sender=None):
+        logged_call(PROPERTIES, "Get", sender, self.path, interface, name)
         if interface == SESSION and name == "version":
             return dbus.UInt32(1)
         raise Error(f"no property {interface}.{name}", "org.freedesktop.DBus.Error.UnknownProperty")
 
-    @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
+    @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}", sender_keyword="sender")
+    def GetAll(self, interface, sender=None):
+        logged_call(PROPERTIES, "GetAll", sender, self.path, interface)
         return dbus.Dictionary({"version": dbus.UInt32(1)} if interface == SESSION else {}, signature="sv")
 
 
@@ -508,8 +510,9 @@ class Portal(ShortcutsCreate, RemoteCreate):
         raise Error(f"{interface}.{name} is read-only", "org.freedesktop.DBus.Error.PropertyReadOnly")
 
     @dbus.service.method("org.freedesktop.DBus.Introspectable", in_signature="", out_signature="s",
-                         path_keyword="object_path", connection_keyword="connection")
-    def Introspect(self, object_path, connection):
+                         path_keyword="object_path", connection_keyword="connection", sender_keyword="sender")
+    def Introspect(self, object_path, connection, sender=None):
+        logged_call("org.freedesktop.DBus.Introspectable", "Introspect", sender)
         xml = dbus.service.Object.Introspect(self, object_path, connection)
         # The interfaces left out go; the others get their properties.
         for interface, version in self.versions.items():
