@@ -836,9 +836,10 @@ def main():
     except ImportError as e:
         print(f"SKIPPED: {e} (python3-dbus, python3-gi: scripts/setup-deps.sh)", file=sys.stderr)
         return 77
-    if not shutil.which("dbus-daemon"):
-        print("SKIPPED: dbus-daemon is not installed", file=sys.stderr)
-        return 77
+    for program, package in (("dbus-daemon", "dbus-daemon"), ("dbus-send", "dbus-bin")):
+        if not shutil.which(program):
+            print(f"SKIPPED: {program} is not installed ({package}: scripts/setup-deps.sh)", file=sys.stderr)
+            return 77
     wl = load("e2e_wayland", args.wayland_e2e)
     x11 = wl.x11 = load("e2e_x11", args.x11_e2e)
     MORVANTILE = wl.MORVANTILE = x11.MORVANTILE = os.path.abspath(args.morvantile)
