@@ -241,6 +241,10 @@ def check_triggers(portal):
         check(asked[shortcut_id].get("preferred_trigger") == trigger,
               f"{shortcut_id} is asked for as {trigger}: {asked[shortcut_id]}")
         check(asked[shortcut_id].get("description"), f"{shortcut_id} has a description: {asked[shortcut_id]}")
+    for shortcut_id in bound:
+        entry = [e for e in portal.entries("shortcut", id=shortcut_id) if e["bound"]][-1]
+        check(entry["trigger"] == TRIGGERS[shortcut_id] and entry["sway"],
+              f"{shortcut_id} is bound to its trigger: {entry}")
     return bound
 
 
