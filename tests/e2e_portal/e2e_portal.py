@@ -771,7 +771,7 @@ def scenario_refused_shortcut(home):
     """A shortcut the desktop does not bind is reported once, like a hotkey
     another program holds; the others work, also once the options are
     confirmed (which binds them again). A hotkey switched off is not asked
-    for."""
+    for; with the hotkeys disabled a press does nothing."""
     bus = Bus()
     portal = Portal(bus, "--refuse-shortcut", "encrypt")
     app = Morvantile(bus, options(), expected=(TAKEN,))
@@ -800,11 +800,18 @@ def scenario_refused_shortcut(home):
     wait_for(lambda: not app.running(), "the exit shortcut, bound again, to end the program", 10)
     app.stop()
 
-    # A hotkey switched off in the options is not asked for.
-    app = Morvantile(bus, options(hotkeys__ExitHotKeyString=""), expected=(TAKEN,))
+    # A hotkey switched off in the options is not asked for; with the
+    # hotkeys disabled the others stay bound, and a press does nothing.
+    app = Morvantile(bus, options(hotkeys__ExitHotKeyString="", hotkeys__HotKeysEnabled=0), expected=(TAKEN,))
     binds = wait_for(lambda: portal.calls("BindShortcuts")[2:], "the second start's BindShortcuts", 15)
     asked = sorted(shortcut[0] for shortcut in binds[0]["args"][1])
     check(asked == ["decrypt", "encrypt", "options"], f"the exit hotkey is off, the others asked for: {asked}")
+    activations = len(portal.signals("Activated"))
+    wl.press_binding(wl.DECRYPT)
+    wait_for(lambda: len(portal.signals("Activated")) > activations, "the decrypt shortcut's press", 5)
+    time.sleep(1.5)
+    check(not wl.own_windows() and not portal.calls("CreateSession", REMOTE),
+          f"with the hotkeys disabled a press does nothing: {wl.own_windows()}")
     check_quiet_portal(portal)
     app.stop()
     secrets_kept()
