@@ -26,7 +26,8 @@ Every method call with its arguments, every signal and every consent
 decision goes to --log as JSON lines. A control object for the tests,
 /org/morvantile/PortalTest (org.morvantile.PortalTest), emits Activated and
 Deactivated (what the sway bindings call as a shortcut is pressed and let
-go of), ShortcutsChanged and a portal-side close of a session. Prints "ready" once the name is owned.
+go of), ShortcutsChanged and a portal-side close of a session. Prints
+"ready" once the name is owned.
 
     fake_portal.py --keys e2e-wlkeys --log FILE --token-store FILE
         [--globalshortcuts N] [--remotedesktop N] [--clipboard N]
@@ -533,8 +534,12 @@ class Portal(ShortcutsCreate, RemoteCreate):
     def _create(self, interface, options, sender):
         self.require(interface)
         logged_call(interface, "CreateSession", sender, options)
-        request = Request(sender, options)
         session = Session(interface, sender, options)
+        try:
+            request = Request(sender, options)
+        except dbus.DBusException:
+            session.close(notify=False)
+            raise
         return request.answer(0, {"session_handle": dbus.String(session.path)})
 
     @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o", sender_keyword="sender")
