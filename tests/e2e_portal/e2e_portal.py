@@ -646,6 +646,43 @@ def scenario_roundtrip_without_portal_clipboard(home):
     roundtrip(home, "gedit", False, "--clipboard", "0")
 
 
+def scenario_viewer(home):
+    """DecryptView 1 on the portals: the viewer shows the text, copies it,
+    and pastes it back into the editor it came from, all with the portal's
+    keys and clipboard."""
+    block = wl.block_of(wl.TEXT)
+    editor = wl.Editor(home, "gedit", text=block)
+    bus = Bus()
+    portal = Portal(bus)
+    app = Morvantile(bus, options(misc__DecryptView=1))
+    bound_shortcuts(portal)
+    wl.focus(editor.id)
+    wl.press_binding(wl.DECRYPT)
+    wl.answer_password()
+    viewer = wl.wait_view("the viewer", 10, app_id="morvantile", title="^Morvantile: view decrypted text$")["id"]
+    wait_for(lambda: (wl.view(viewer) or {}).get("focused"), "the viewer to get the focus", 5)
+    time.sleep(0.8)  # sway lists and focuses a window before its first frame is drawn
+    check(editor.text() == block, "the editor keeps the block while the viewer shows the text")
+
+    wl.focus(viewer)
+    time.sleep(0.4)
+    wl.Clipboard.write("<before copy>")
+    wl.key("alt+c")  # Copy to clipboard
+    wait_for(lambda: wl.Clipboard.read() not in (None, "<before copy>"), "the viewer's Copy to fill the clipboard", 5)
+    check(wl.Clipboard.read() == wl.TEXT, f"the viewer copies the text exactly: {wl.Clipboard.read()!r}")
+    wait_for(lambda: not wl.views_where(app_id="morvantile", title="^Morvantile$"), "the copy notice to close", 8)
+    wl.focus(viewer)
+    time.sleep(0.4)
+    wl.key("alt+p")  # Paste to window
+    wl.wait_text(editor.id, wl.TEXT, "Paste to window puts the text into the editor")
+    check_quiet_portal(portal)
+    app.stop()
+    secrets_kept(portal.restore_tokens())
+    portal.stop()
+    editor.close()
+    bus.stop()
+
+
 def token_file():
     return os.path.join(os.environ["XDG_CONFIG_HOME"], "morvantile", "remote-desktop-token")
 
