@@ -683,6 +683,29 @@ def scenario_viewer(home):
     bus.stop()
 
 
+def scenario_external_editor(home):
+    """DecryptView 2 on the portals: the editor started from the command
+    line gets the decrypted text; the source keeps its block."""
+    block = wl.block_of(wl.TEXT)
+    source = wl.Editor(home, "gedit", text=block)
+    bus = Bus()
+    portal = Portal(bus)
+    app = Morvantile(bus, options(misc__DecryptView=2, misc__DecryptViewer="featherpad --standalone"))
+    bound_shortcuts(portal)
+    wl.focus(source.id)
+    wl.press_binding(wl.DECRYPT)
+    wl.answer_password()
+    started = wl.wait_view("the featherpad window the program starts", 20, app_id="featherpad")["id"]
+    wl.wait_text(started, wl.TEXT, "the started editor holds the decrypted text")
+    check(source.text() == block, "the source editor keeps the block")
+    check_quiet_portal(portal)
+    app.stop()
+    secrets_kept(portal.restore_tokens())
+    portal.stop()
+    source.close()
+    bus.stop()
+
+
 def token_file():
     return os.path.join(os.environ["XDG_CONFIG_HOME"], "morvantile", "remote-desktop-token")
 
