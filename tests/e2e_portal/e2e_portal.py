@@ -496,6 +496,29 @@ def scenario_fake_portal(home):
     with os.fdopen(fd.take(), "rb") as f:
         check(f.read() == b"second", "the session reads its own selection")
 
+    # A session's selection goes when the session ends.
+    _, results = client.request(REMOTE, "CreateSession", o())
+    other = dbus.ObjectPath(results["session_handle"])
+    client.call(CLIPBOARD, "RequestClipboard", other, o())
+    client.request(REMOTE, "SelectDevices", other, o(types=dbus.UInt32(1)))
+    client.request(REMOTE, "Start", other, "", o())
+    mark = len(client.seen)
+    client.call(CLIPBOARD, "SetSelection", other, o(mime_types=dbus.Array([TEXT_MIME], "s")))
+    # A key (a paste, as far as the desktop knows) has it asked for.
+    client.call(REMOTE, "NotifyKeyboardKeysym", other, o(), 0xFFE1, dbus.UInt32(1))
+    client.call(REMOTE, "NotifyKeyboardKeysym", other, o(), 0xFFE1, dbus.UInt32(0))
+    transfer = client.signal("SelectionTransfer", after=mark, a0=other)
+    with os.fdopen(client.call(CLIPBOARD, "SelectionWrite", other, transfer[3][2]).take(), "wb") as f:
+        f.write(b"mine")
+    client.call(CLIPBOARD, "SelectionWriteDone", other, transfer[3][2], True)
+    wait_for(lambda: wl.Clipboard.read() == "mine", "the other session's selection on the clipboard", 5)
+    client.call(SESSION, "Close", path=other)
+    wait_for(lambda: wl.Clipboard.read() is None, "the closed session's selection to go", 5, interval=0.2)
+    mark = len(client.seen)
+    wl.Clipboard.write("after")
+    owner = client.signal("SelectionOwnerChanged", after=mark, a0=remote)
+    check(not owner[3][1]["session_is_owner"], f"a new copy is announced to the session left: {owner}")
+
     # Consent: a token restores once, then the next one is due.
     def started(token):
         _, results = client.request(REMOTE, "CreateSession", o())

@@ -20,7 +20,8 @@ chosen on the command line (0 leaves it out):
   (the next key notification, which may be a paste, or a read; else after
   3 s) and handed to `wl-copy`, and changes of the real clipboard become
   SelectionOwnerChanged. Key notifications wait while a fetch runs, as a
-  paste on a real desktop waits for the owner's data.
+  paste on a real desktop waits for the owner's data. A session's selection
+  goes with the session.
 
 Every method call with its arguments, every signal and every consent
 decision goes to --log as JSON lines. A control object for the tests,
@@ -464,6 +465,7 @@ class Portal(ShortcutsCreate, RemoteCreate):
         self.bindings = {}  # sway combination -> the session holding it
         self.clipboard = RealClipboard(self.clipboard_changed) if offered(ARGS.clipboard) else None
         self.own_changes = 0  # clipboard changes of our own wl-copy still to come
+        self.selection_owner = None  # the session whose selection the clipboard holds
         self.state_dir = tempfile.mkdtemp(prefix="fake-portal-", dir=os.environ.get("XDG_RUNTIME_DIR"))
         self.activate_script = os.path.join(self.state_dir, "activate")
         with open(self.activate_script, "w") as f:
@@ -760,6 +762,7 @@ class Portal(ShortcutsCreate, RemoteCreate):
         types = [str(t) for t in options.get("mime_types", [])]
         if self.transfer is not None:
             self.finish_transfer(False)
+        self.selection_owner = session
         emit_owner = lambda: self.owner_changed(types, owner=session)  # noqa: E731
         later(0.005, emit_owner)
         if not types:
@@ -875,6 +878,7 @@ class Portal(ShortcutsCreate, RemoteCreate):
         if self.own_changes > 0:
             self.own_changes -= 1  # our own wl-copy of a session's selection
             return
+        self.selection_owner = None
         types = self.clipboard.types() if state != "nil" else []
         self.owner_changed(types, owner=None)
 
@@ -898,6 +902,13 @@ class Portal(ShortcutsCreate, RemoteCreate):
         session.bindings = []
         if self.transfer is not None and self.transfer["session"] is session:
             self.finish_transfer(False)
+        if self.selection_owner is session and self.clipboard is not None:
+            # A session's selection goes with it.
+            self.selection_owner = None
+            self.own_changes += 1
+            self.clipboard.write(None, None)
+            log("clipboard", what="emptied with the session that owned it", session=session.path)
+            self.owner_changed([], owner=None)
 
     def name_owner_changed(self, name, old, new):
         if name.startswith(":") and old and not new:
