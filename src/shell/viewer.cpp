@@ -341,8 +341,14 @@ bool Tfrm_decryptview::copymemotoclipboard() {
 }
 
 void Tfrm_decryptview::b_pasteoriginalClick() {
-    if (copymemotoclipboard() && !context_.source.pasteback(context_.settings.AutoSelect_d))
-        show_message_window(kNoSourceWindow, this);
+    if (copymemotoclipboard()) {
+        // Where the desktop alone moves the focus (Wayland), the source
+        // window gets it back only once this window is gone; elsewhere the
+        // source is brought forward either way.
+        hide();
+        process_messages();
+        if (!context_.source.pasteback(context_.settings.AutoSelect_d)) show_message_window(kNoSourceWindow, this);
+    }
     done(QDialog::Accepted);
 }
 
