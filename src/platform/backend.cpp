@@ -169,7 +169,11 @@ DesktopReport plan_backend() {
         }
         if (forced == "portal") {
             run_qt_on("wayland");
-            clipboard_only(r, "MORVANTILE_BACKEND=portal, but " + portals_unusable_reason(r.portals));
+            // Asked for by name, the portals stand alone: no other backend
+            // is chosen behind the user's back.
+            std::string reason = portals_unusable_reason(r.portals);
+            if (!reason.empty()) reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+            clipboard_only(r, "MORVANTILE_BACKEND=portal, but " + reason);
             return r;
         }
     }
