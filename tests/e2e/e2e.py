@@ -353,15 +353,22 @@ class Morvantile:
             raise Failure("the program did not end")
 
     def stop(self):
-        if self.running():
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        end_process(self.proc, 5)
         self.log.close()
 
+
+
+def end_process(proc, timeout=10):
+    """Ends a child the way a session ends it: SIGTERM, and SIGKILL when it
+    has not gone after `timeout` seconds."""
+    if proc.poll() is not None:
+        return
+    proc.terminate()
+    try:
+        proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 TRAY_MENU = {"file_mode": 3, "encrypt": 4, "decrypt": 5, "options": 6}
 

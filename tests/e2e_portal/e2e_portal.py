@@ -94,9 +94,7 @@ class Bus:
         return dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.address, **more)
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(5)
+        x11.end_process(self.proc, 5)
 
 
 class Portal:
@@ -163,13 +161,7 @@ class Portal:
             connection.close()
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        x11.end_process(self.proc)
         self.output.close()
 
 
@@ -190,13 +182,7 @@ class Morvantile:
         return self.proc.poll() is None
 
     def stop(self):
-        if self.running():
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        x11.end_process(self.proc)
         self.log.close()
         wait_for(lambda: not wl.instance_running(), "the program's request socket to go", 5)
 

@@ -298,13 +298,7 @@ class Morvantile:
         return self.proc.poll() is None
 
     def stop(self):
-        if self.running():
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        x11.end_process(self.proc)
         self.log.close()
 
 

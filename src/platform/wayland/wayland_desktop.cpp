@@ -909,15 +909,8 @@ std::uint64_t WaylandDesktop::tick_ms() { return monotonic_ms(); }
 
 void WaylandDesktop::wait(int ms) {
     read_events();
-    if (ms <= 0) {
-        QCoreApplication::processEvents();
-        read_events();
-        return;
-    }
-    // The socket notifier reads our events while this loop runs.
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
+    // The socket notifier reads our events while the event loop runs.
+    run_events_for(ms);
     read_events();
 }
 

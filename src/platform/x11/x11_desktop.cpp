@@ -906,14 +906,8 @@ std::uint64_t X11Desktop::tick_ms() { return monotonic_ms(); }
 
 void X11Desktop::wait(int ms) {
     read_events();
-    if (ms <= 0) {
-        QCoreApplication::processEvents();
-        return;
-    }
-    // Our X events are read whenever this loop is about to sleep.
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
+    // Our X events are read whenever the event loop is about to sleep.
+    run_events_for(ms);
 }
 
 }  // namespace morvantile::platform
