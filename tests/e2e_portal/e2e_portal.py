@@ -259,6 +259,19 @@ def secrets_kept(tokens=()):
             check(not leaked, f"{os.path.basename(path)} holds no secret, but it has {leaked!r}")
 
 
+def end_scenario(app, portal, bus, editor=None, tokens=()):
+    """What every scenario with the program ends with: the portal saw no
+    fault and no key left down, nothing secret was written, and all it
+    started goes."""
+    check_quiet_portal(portal)
+    app.stop()
+    secrets_kept(tokens)
+    portal.stop()
+    if editor is not None:
+        editor.close()
+    bus.stop()
+
+
 def diagnose(bus, **env):
     result = subprocess.run([MORVANTILE, "diagnose"], env=bus.env(**env), capture_output=True, timeout=30)
     out = (result.stdout + result.stderr).decode(errors="replace")
@@ -630,12 +643,7 @@ def roundtrip(home, program, session_ends=False, *fake_options):
     if "--clipboard" not in fake_options:
         check(portal.calls("SelectionRead") and portal.calls("SetSelection"),
               "the text goes through the portal's clipboard")
-    check_quiet_portal(portal)
-    app.stop()
-    secrets_kept(portal.restore_tokens())
-    portal.stop()
-    editor.close()
-    bus.stop()
+    end_scenario(app, portal, bus, editor, tokens=portal.restore_tokens())
 
 
 def scenario_roundtrip_gedit(home):
@@ -684,12 +692,7 @@ def scenario_viewer(home):
     time.sleep(0.4)
     wl.key("alt+p")  # Paste to window
     wl.wait_text(editor.id, wl.TEXT, "Paste to window puts the text into the editor")
-    check_quiet_portal(portal)
-    app.stop()
-    secrets_kept(portal.restore_tokens())
-    portal.stop()
-    editor.close()
-    bus.stop()
+    end_scenario(app, portal, bus, editor, tokens=portal.restore_tokens())
 
 
 def scenario_external_editor(home):
@@ -707,12 +710,7 @@ def scenario_external_editor(home):
     started = wl.wait_view("the featherpad window the program starts", 20, app_id="featherpad")["id"]
     wl.wait_text(started, wl.TEXT, "the started editor holds the decrypted text")
     check(source.text() == block, "the source editor keeps the block")
-    check_quiet_portal(portal)
-    app.stop()
-    secrets_kept(portal.restore_tokens())
-    portal.stop()
-    source.close()
-    bus.stop()
+    end_scenario(app, portal, bus, source, tokens=portal.restore_tokens())
 
 
 def token_file():
@@ -776,12 +774,7 @@ def scenario_restore_token(home):
     check([c["asked"] for c in consents] == [True, False, True], f"consent is asked again: {consents}")
     issued = portal.restore_tokens()
     wait_for(lambda: kept(issued[-1]), "the file to hold the newest token, for its user alone", 5)
-    check_quiet_portal(portal)
-    app.stop()
-    secrets_kept(issued)
-    portal.stop()
-    editor.close()
-    bus.stop()
+    end_scenario(app, portal, bus, editor, tokens=issued)
 
 
 def scenario_refused_consent(home):
@@ -828,12 +821,7 @@ def scenario_refused_consent(home):
     clipboard_request()
     check([c["asked"] for c in portal.entries("consent")] == [True, True], "the next request asks again")
     check(app.running(), "the program keeps running")
-    check_quiet_portal(portal)
-    app.stop()
-    secrets_kept()
-    portal.stop()
-    editor.close()
-    bus.stop()
+    end_scenario(app, portal, bus, editor)
 
 
 def scenario_refused_shortcut(home):
@@ -881,11 +869,7 @@ def scenario_refused_shortcut(home):
     time.sleep(1.5)
     check(not wl.own_windows() and not portal.calls("CreateSession", REMOTE),
           f"with the hotkeys disabled a press does nothing: {wl.own_windows()}")
-    check_quiet_portal(portal)
-    app.stop()
-    secrets_kept()
-    portal.stop()
-    bus.stop()
+    end_scenario(app, portal, bus)
 
 
 SCENARIOS = {name[len("scenario_"):]: fn for name, fn in globals().items() if name.startswith("scenario_")}

@@ -186,11 +186,7 @@ public:
             }
         }
         if (!bytes || format != kPlainTextFormat) return bytes;
-        std::string text = latin1_mime(*mime) ? latin1_to_utf8(*bytes) : *bytes;
-        wipe_string(*bytes);
-        std::string crlf = crlf_line_ends(text);
-        wipe_string(text);
-        return crlf;
+        return program_text(*bytes, *mime);
     }
 
     void set(std::string_view format, std::string_view bytes, bool secret) override {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "automation/desktop_helpers.h"
+#include "cipher/wipe.h"
 #include "textcrypt/clipboard.h"
 
 namespace morvantile::platform {
@@ -50,5 +52,13 @@ std::vector<std::string> mimes_to_offer(std::string_view format) {
 }
 
 bool latin1_mime(std::string_view mime) { return mime == "STRING"; }
+
+std::string program_text(std::string& bytes, std::string_view mime) {
+    std::string text = latin1_mime(mime) ? latin1_to_utf8(bytes) : bytes;
+    wipe_string(bytes);
+    std::string crlf = crlf_line_ends(text);
+    wipe_string(text);
+    return crlf;
+}
 
 }  // namespace morvantile::platform

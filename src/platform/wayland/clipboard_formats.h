@@ -25,4 +25,8 @@ std::vector<std::string> mimes_to_offer(std::string_view format);
 // Whether bytes under this MIME type are Latin-1 rather than UTF-8.
 bool latin1_mime(std::string_view mime);
 
+// Text read from another program under `mime` as the program's plain text:
+// UTF-8 with CR LF line ends. `bytes` is wiped.
+std::string program_text(std::string& bytes, std::string_view mime);
+
 }  // namespace morvantile::platform

@@ -952,11 +952,7 @@ std::optional<std::string> WaylandClipboard::get(std::string_view format) {
         if (mime) bytes = s.own_bytes(nullptr, *mime);
     }
     if (!bytes || format != kPlainTextFormat) return bytes;
-    std::string text = latin1_mime(*mime) ? latin1_to_utf8(*bytes) : *bytes;
-    wipe_string(*bytes);
-    std::string crlf = crlf_line_ends(text);
-    wipe_string(text);
-    return crlf;
+    return program_text(*bytes, *mime);
 }
 
 void WaylandClipboard::set(std::string_view format, std::string_view bytes, bool secret) {
